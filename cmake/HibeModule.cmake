@@ -1,0 +1,42 @@
+# One static library per subsystem folder under src/, holding every .cpp file of
+# that folder. All are compiled position-independent with hidden visibility, so
+# they link into libhibe.so without exporting anything and into the unit tests.
+#
+#   hibe_add_module(NAME DEPS dep...)   -> target hibe_NAME from src/NAME/*.cpp
+function(hibe_add_module name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(hibe_${name} STATIC ${sources})
+    target_include_directories(hibe_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(hibe_${name} PUBLIC ${ARG_DEPS})
+  else()
+    # A folder that holds headers only so far.
+    add_library(hibe_${name} INTERFACE)
+    target_include_directories(hibe_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(hibe_${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# The unit tests of one subsystem: every .cpp file of tests/NAME/ in one GoogleTest
+# executable NAME_tests, registered with CTest. A folder without a main() of its
+# own gets GoogleTest's.
+#
+#   hibe_add_tests(NAME DEPS dep...)
+function(hibe_add_tests name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name}_tests ${sources})
+  target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name}_tests PRIVATE HIBE_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
+  file(GLOB own_main ${CMAKE_CURRENT_SOURCE_DIR}/test_main.cpp)
+  if(own_main)
+    target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest)
+  else()
+    target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest_main)
+  endif()
+  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+endfunction()

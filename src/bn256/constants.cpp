@@ -1,0 +1,7 @@
+#include "bn256/constants.h"
+
+namespace bn256 {
+
+void init() {}
+
+}  // namespace bn256

@@ -1,0 +1,7 @@
+#include "crypto/crypto.h"
+
+namespace crypto {
+
+void init() {}
+
+}  // namespace crypto

@@ -1,0 +1,7 @@
+#include "crypto/sym.h"
+
+namespace sym {
+
+void init() {}
+
+}  // namespace sym

@@ -1,0 +1,40 @@
+// The bodies of the five exported functions.
+//
+// The C entry points (exports.cpp) wait for readiness, reject negative counts,
+// copy byte arrays into owned byte strings, call these bodies and copy their
+// results into malloc buffers. Nothing here touches the C heap.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "common/bytes.h"
+
+namespace hibe_c {
+
+// 0 on success, 1 on any failure.
+std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_view keyOutPath);
+
+// 0 on success, 1 on any failure.
+std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
+                              std::string_view masterKeyFilePath, std::string_view paramsFilePath);
+
+// The whole file named by the path bytes as given, or nothing when it cannot be
+// opened or read (the empty path and a path holding a zero byte included).
+std::optional<common::Bytes> ReadKey(std::string_view keyfile);
+
+// The JSON text of the message map, or the four bytes "null" after the error's
+// text has been written to standard output. keyType is not read.
+common::Bytes EncryptHibeMsg(common::Bytes plaintext, common::Bytes receiverIds,
+                             common::Bytes params, std::int64_t keyType);
+
+// The plaintext, or nothing on any failure. keyType is not read.
+std::optional<common::Bytes> DecryptHibeMsg(common::Bytes localId, common::Bytes params,
+                                            common::Bytes prvKey, common::Bytes hibeMsgMap,
+                                            std::int64_t keyType);
+
+// The failure result of EncryptHibeMsg.
+inline constexpr std::string_view kNullResult = "null";
+
+}  // namespace hibe_c
