@@ -1,0 +1,348 @@
+#include "hibe_c/json_map.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace hibe_c {
+
+namespace {
+
+// U+FFFD REPLACEMENT CHARACTER, as UTF-8 bytes and as a JSON escape.
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+constexpr std::string_view kReplacementEscape = "\\ufffd";
+
+// The length (2 to 4) of the valid UTF-8 sequence that starts text at pos, or 0
+// when the byte at pos (0x80 or above) begins none. Valid sequences are those of
+// the code points U+0080..U+10FFFF without the surrogates U+D800..U+DFFF, each
+// in its shortest form:
+//   C2..DF 80..BF
+//   E0 A0..BF 80..BF | E1..EC 80..BF 80..BF | ED 80..9F 80..BF | EE..EF 80..BF 80..BF
+//   F0 90..BF 80..BF 80..BF | F1..F3 80..BF 80..BF 80..BF | F4 80..8F 80..BF 80..BF
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[pos + i]); };
+    const std::uint8_t lead = byte(0);
+    std::size_t length;
+    std::uint8_t low = 0x80, high = 0xBF;  // range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // below: overlong
+        if (lead == 0xED) high = 0x9F;  // above: surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // below: overlong
+        if (lead == 0xF4) high = 0x8F;  // above: beyond U+10FFFF
+    } else {
+        return 0;  // continuation byte, overlong lead C0/C1, or F5..FF
+    }
+    if (text.size() - pos < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+void AppendHexEscape(std::string& out, std::uint8_t byte) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += "\\u00";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0x0F];
+}
+
+// ---- Reading -------------------------------------------------------------
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The code unit of the escape \uXXXX at text[pos], or nothing when text holds
+// no complete such escape there.
+std::optional<std::uint32_t> UnicodeEscapeAt(std::string_view text, std::size_t pos) {
+    if (text.size() - pos < 6 || text[pos] != '\\' || text[pos + 1] != 'u') return std::nullopt;
+    std::uint32_t unit = 0;
+    for (std::size_t i = 2; i < 6; ++i) {
+        const int digit = HexDigit(text[pos + i]);
+        if (digit < 0) return std::nullopt;
+        unit = unit << 4 | static_cast<std::uint32_t>(digit);
+    }
+    return unit;
+}
+
+bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Whether text is exactly one number of the JSON grammar:
+//   -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
+bool IsJsonNumber(std::string_view text) {
+    std::size_t pos = 0;
+    const auto digits = [&] {
+        const std::size_t start = pos;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
+        return pos > start;
+    };
+    if (pos < text.size() && text[pos] == '-') ++pos;
+    if (pos < text.size() && text[pos] == '0') {
+        ++pos;
+    } else if (!digits()) {
+        return false;
+    }
+    if (pos < text.size() && text[pos] == '.') {
+        ++pos;
+        if (!digits()) return false;
+    }
+    if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+        ++pos;
+        if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) ++pos;
+        if (!digits()) return false;
+    }
+    return pos == text.size();
+}
+
+bool IsNumberByte(char c) {
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// The text with what the strict JSON parser rejects but the map form accepts
+// replaced:
+// - inside strings, every byte that begins no valid UTF-8 sequence becomes
+//   U+FFFD, and every surrogate escape that is not half of a high-low pair
+//   becomes \ufffd;
+// - outside strings, every number becomes 0: a number value maps to the empty
+//   text whatever it is, and the parser would reject one beyond the range of a
+//   double (1e999), which is valid JSON.
+// Everything else is copied unchanged, so the text stays valid or invalid JSON
+// exactly as before; other bytes outside strings are left for the parser.
+std::string PrepareForParser(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool inString = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const char c = text[pos];
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (!inString && (c == '-' || (c >= '0' && c <= '9'))) {
+            // The whole run of number bytes: a valid number ends at a byte
+            // outside the run, so a run that is no number is invalid JSON and
+            // stays as it is for the parser to reject.
+            std::size_t end = pos;
+            while (end < text.size() && IsNumberByte(text[end])) ++end;
+            const std::string_view run = text.substr(pos, end - pos);
+            if (IsJsonNumber(run)) {
+                out += '0';
+            } else {
+                out += run;
+            }
+            pos = end;
+        } else if (!inString) {
+            inString = c == '"';
+            out += c;
+            ++pos;
+        } else if (c == '"') {
+            inString = false;
+            out += c;
+            ++pos;
+        } else if (c == '\\') {
+            auto unit = UnicodeEscapeAt(text, pos);
+            if (!unit) {
+                // A two-character escape (or a malformed one, for the parser
+                // to reject); copied whole so that \" does not end the string.
+                const std::size_t n = std::min<std::size_t>(2, text.size() - pos);
+                out.append(text.substr(pos, n));
+                pos += n;
+            } else if (IsHighSurrogate(*unit)) {
+                auto next = UnicodeEscapeAt(text, pos + 6);
+                if (next && IsLowSurrogate(*next)) {
+                    out.append(text.substr(pos, 12));
+                    pos += 12;
+                } else {
+                    out += kReplacementEscape;  // what follows is examined on its own
+                    pos += 6;
+                }
+            } else if (IsLowSurrogate(*unit)) {
+                out += kReplacementEscape;
+                pos += 6;
+            } else {
+                out.append(text.substr(pos, 6));
+                pos += 6;
+            }
+        } else if (byte >= 0x80) {
+            const std::size_t n = Utf8SequenceLength(text, pos);
+            if (n == 0) {
+                out += kReplacementUtf8;
+                ++pos;
+            } else {
+                out.append(text.substr(pos, n));
+                pos += n;
+            }
+        } else {
+            out += c;  // control bytes stay, for the parser to reject
+            ++pos;
+        }
+    }
+    return out;
+}
+
+// Builds the map from the parser's events without building a document: only
+// the members of a top-level object are kept, nested values are skipped.
+class MapBuilder final : public nlohmann::json_sax<nlohmann::json> {
+public:
+    bool null() override { return Value({}); }
+    bool boolean(bool) override { return Value({}); }
+    bool number_integer(number_integer_t) override { return Value({}); }
+    bool number_unsigned(number_unsigned_t) override { return Value({}); }
+    bool number_float(number_float_t, const string_t&) override { return Value({}); }
+    bool string(string_t& text) override { return Value(std::move(text)); }
+    bool binary(binary_t&) override { return Value({}); }
+
+    bool start_object(std::size_t) override {
+        if (depth_ == 0) topIsObject_ = true;
+        Value({});  // a nested object is a member value that is not a string
+        ++depth_;
+        return true;
+    }
+    bool end_object() override {
+        --depth_;
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        Value({});
+        ++depth_;
+        return true;
+    }
+    bool end_array() override {
+        --depth_;
+        return true;
+    }
+    bool key(string_t& name) override {
+        if (depth_ == 1) key_ = std::move(name);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+    std::optional<HibeMsgMap> Take() && {
+        if (!topIsObject_) return std::nullopt;
+        return std::move(map_);
+    }
+
+private:
+    // A value event: a member of the top-level object when at depth 1 there;
+    // the later of two equal keys wins.
+    bool Value(std::string text) {
+        if (depth_ == 1 && topIsObject_) map_[key_] = std::move(text);
+        return true;
+    }
+
+    std::size_t depth_ = 0;  // number of open objects and arrays
+    bool topIsObject_ = false;
+    std::string key_;
+    HibeMsgMap map_;
+};
+
+}  // namespace
+
+std::string EscapeJsonString(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const char c = text[pos];
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (byte < 0x80) {
+            switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '<':
+            case '>':
+            case '&': AppendHexEscape(out, byte); break;
+            default:
+                if (byte < 0x20) {
+                    AppendHexEscape(out, byte);
+                } else {
+                    out += c;  // 0x7F included
+                }
+            }
+            ++pos;
+            continue;
+        }
+        const std::size_t n = Utf8SequenceLength(text, pos);
+        if (n == 0) {
+            out += kReplacementEscape;
+            ++pos;
+            continue;
+        }
+        // U+2028 LINE SEPARATOR and U+2029 PARAGRAPH SEPARATOR: E2 80 A8 / E2 80 A9.
+        const std::string_view sequence = text.substr(pos, n);
+        if (sequence == "\xE2\x80\xA8") {
+            out += "\\u2028";
+        } else if (sequence == "\xE2\x80\xA9") {
+            out += "\\u2029";
+        } else {
+            out += sequence;
+        }
+        pos += n;
+    }
+    out += '"';
+    return out;
+}
+
+std::string WriteJsonMap(const std::optional<HibeMsgMap>& map) {
+    if (!map) return "null";
+    // Order the members by the keys' raw bytes as unsigned, whatever order the
+    // map type keeps (std::string_view compares through char_traits<char>,
+    // which compares as unsigned char).
+    std::vector<const HibeMsgMap::value_type*> members;
+    members.reserve(map->size());
+    for (const auto& member : *map) members.push_back(&member);
+    std::sort(members.begin(), members.end(), [](const auto* a, const auto* b) {
+        return std::string_view(a->first) < std::string_view(b->first);
+    });
+
+    std::string out = "{";
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i > 0) out += ',';
+        out += EscapeJsonString(members[i]->first);
+        out += ':';
+        out += EscapeJsonString(members[i]->second);
+    }
+    out += '}';
+    return out;
+}
+
+std::optional<HibeMsgMap> ReadJsonMap(std::string_view text) {
+    // The parser would skip a leading byte order mark; it is not whitespace, so
+    // a text that starts with one is not one JSON text.
+    if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+    // The parser takes a zero byte for the end of the input. No valid text holds
+    // one (inside a string it is a raw control byte), so it ends nothing here.
+    if (text.find('\0') != std::string_view::npos) return std::nullopt;
+
+    const std::string sanitized = PrepareForParser(text);
+    MapBuilder builder;
+    try {
+        const bool ok = nlohmann::json::sax_parse(sanitized.data(), sanitized.data() + sanitized.size(),
+                                                  &builder, nlohmann::json::input_format_t::json,
+                                                  /*strict=*/true, /*ignore_comments=*/false);
+        if (!ok) return std::nullopt;
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+    return std::move(builder).Take();
+}
+
+}  // namespace hibe_c
