@@ -1,7 +1,54 @@
 #include "crypto/sym.h"
 
-namespace sym {
+#include <cstdint>
+#include <mutex>
 
-void init() {}
+#include "common/error.h"
+#include "crypto/aes.h"
+#include "crypto/load_time.h"
+#include "crypto/sm4.h"
+
+namespace sym {
+namespace {
+
+// The separators are U+FF0C FULLWIDTH COMMA (EF BC 8C); 44 bytes in all.
+constexpr char kAesKeyLength[] = "aes key len must be 128bit\xEF\xBC\x8C" "192bit\xEF\xBC\x8C" "256bit";
+constexpr char kSm4KeyLength[] = "sm4 key len must be 128bit";
+constexpr char kUnsupportedAlgorithm[] = "unsupport symmetric algorithm";
+
+// The two length errors, made once and handed out by every length failure.
+constinit crypto::LoadTimeSlot<common::Error> aesKeyLengthError;
+constinit crypto::LoadTimeSlot<common::Error> sm4KeyLengthError;
+
+constinit std::once_flag made;
+
+void makeErrors() {
+    aesKeyLengthError.Emplace(kAesKeyLength);
+    sm4KeyLengthError.Emplace(kSm4KeyLength);
+}
+
+}  // namespace
+
+void init() { std::call_once(made, makeErrors); }
+
+common::Result<std::unique_ptr<crypto::SymmetricKey>> GenerateSymKey(crypto::KeyType keyType,
+                                                                     common::Bytes key) {
+    // The start-up has made the errors already; this guards callers that run
+    // without it (a unit test of another module) at the cost of one flag check.
+    init();
+    const std::uint64_t bits = 8 * static_cast<std::uint64_t>(key.size());
+    switch (keyType) {
+        case crypto::AES:
+            if (bits != 128 && bits != 192 && bits != 256) {
+                return common::Fail(aesKeyLengthError.value);
+            }
+            return std::make_unique<aes::AESKey>(std::move(key));
+        case crypto::SM4:
+            if (bits != 128) return common::Fail(sm4KeyLengthError.value);
+            return std::make_unique<sm4::SM4Key>(std::move(key));
+        default:
+            return common::Fail(kUnsupportedAlgorithm);
+    }
+}
 
 }  // namespace sym

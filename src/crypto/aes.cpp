@@ -1,0 +1,358 @@
+#include "crypto/aes.h"
+
+#include <openssl/asn1.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "crypto/cipher_context.h"
+#include "crypto/padding.h"
+
+namespace aes {
+
+constinit const crypto::EncOpts defaultAESOpts{"NO PADDING", "GCM", true, 0, {}, true};
+
+namespace {
+
+constexpr char kCbc[] = "CBC";
+constexpr char kGcm[] = "GCM";
+constexpr char kPkcs5[] = "PKCS5";
+
+constexpr std::size_t kBlockSize = 16;  // AES block, and the CBC IV length
+
+// Message prefixes and texts of the key's operations.
+constexpr char kEncryptFails[] = "AES encryption fails: ";
+constexpr char kDecryptFails[] = "AES decryption fails: ";
+constexpr char kCbcEncryptFails[] = "AES CBC encryption fails: ";
+constexpr char kCbcDecryptFails[] = "AES CBC decryption fails: ";
+constexpr char kGcmEncryptFails[] = "AES GCM encryption fails: ";
+constexpr char kGcmDecryptFails[] = "AES GCM decryption fails: ";
+constexpr char kInvalidPaddingScheme[] = "invalid padding scheme [";
+constexpr char kUnknownBlockMode[] = "unknown cipher block mode [";
+constexpr char kAuthenticationFailed[] = "cipher: message authentication failed";
+constexpr char kInvalidKeySize[] = "invalid AES key size ";
+constexpr char kGcmFailed[] = "GCM operation failed";
+constexpr char kPlaintextTooLong[] = "plaintext longer than 68719476704 bytes";
+constexpr char kCbcInputTooShort[] = "input shorter than the 16-byte IV";
+constexpr char kCbcBadIvLength[] = "IV must be 16 bytes, got ";
+constexpr char kCbcPartialBlock[] = "ciphertext is not a whole number of 16-byte blocks";
+constexpr char kGcmInputTooShort[] = "input shorter than nonce and tag (28 bytes)";
+constexpr char kGcmBadNonceLength[] = "nonce must be 12 bytes, got ";
+
+// Texts of the DER encoder and decoder.
+constexpr char kDerTooLong[] = "asn1: ciphertext too long to encode";
+constexpr char kDerEmpty[] = "asn1: empty input";
+constexpr char kDerMalformed[] = "asn1: truncated or malformed element";
+constexpr char kDerIndefinite[] = "asn1: indefinite length not allowed in DER";
+constexpr char kDerNonMinimal[] = "asn1: length not in minimal form";
+constexpr char kDerConstructedString[] = "asn1: constructed OCTET STRING not allowed in DER";
+constexpr char kDerExpectedSequence[] = "asn1: expected a SEQUENCE";
+constexpr char kDerExpectedOctetString[] = "asn1: expected an OCTET STRING";
+constexpr char kDerTooFewElements[] = "asn1: SEQUENCE has fewer than three elements";
+
+constexpr std::uint8_t kSequenceIdentifier = 0x30;     // universal, constructed, tag 16
+constexpr std::uint8_t kOctetStringIdentifier = 0x04;  // universal, primitive, tag 4
+constexpr std::uint8_t kConstructedOctetString = 0x24;
+
+// The fields of a decoded ciphertext, as views of the input.
+struct FieldViews {
+    common::ByteView IV;
+    common::ByteView Ciphertext;
+    common::ByteView Tag;
+};
+
+struct Ciphers {
+    const EVP_CIPHER* cbc;
+    const EVP_CIPHER* gcm;
+};
+
+// The AES variant chosen by the key length.
+common::Result<Ciphers> ciphersFor(common::ByteView key) {
+    switch (key.size()) {
+        case 16: return Ciphers{EVP_aes_128_cbc(), EVP_aes_128_gcm()};
+        case 24: return Ciphers{EVP_aes_192_cbc(), EVP_aes_192_gcm()};
+        case 32: return Ciphers{EVP_aes_256_cbc(), EVP_aes_256_gcm()};
+        default: return common::Fail(kInvalidKeySize + std::to_string(key.size()));
+    }
+}
+
+std::unexpected<common::Error> failWith(const char* prefix, const std::string& inner) {
+    return common::Fail(prefix + inner);
+}
+
+// A GCM context over cipher, 12-byte nonce, key and nonce not yet set.
+common::Result<crypto::CipherCtx> newGcm(const EVP_CIPHER* cipher, bool encrypt) {
+    crypto::CipherCtx ctx(EVP_CIPHER_CTX_new());
+    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr, encrypt) != 1 ||
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, AES_GCM_IV_LENGTH, nullptr) != 1) {
+        return common::Fail(crypto::TakeOpenSslError(kGcmFailed));
+    }
+    return ctx;
+}
+
+struct Sealed {
+    common::Bytes nonce;
+    common::Bytes ciphertext;
+    common::Bytes tag;
+};
+
+// GCM encryption under a fresh nonce, no additional data. Errors are the inner
+// texts that the caller prefixes.
+common::Result<Sealed> gcmSeal(const EVP_CIPHER* cipher, common::ByteView key,
+                               common::RandomSource& rand, common::ByteView plain) {
+    if (plain.size() > AES_GCM_MAX_PLAINTEXT) return common::Fail(kPlaintextTooLong);
+    auto ctx = newGcm(cipher, true);
+    if (!ctx) return std::unexpected(ctx.error());
+    Sealed out{common::Bytes(AES_GCM_IV_LENGTH), common::Bytes(plain.size()),
+               common::Bytes(AES_GCM_TAG_LENGTH)};
+    if (auto drawn = rand.Fill(out.nonce); !drawn) return std::unexpected(drawn.error());
+    std::uint8_t scratch[EVP_MAX_BLOCK_LENGTH];
+    int tail = 0;
+    if (EVP_EncryptInit_ex(ctx->get(), nullptr, nullptr, key.data(), out.nonce.data()) != 1 ||
+        !crypto::CipherUpdate(ctx->get(), plain, out.ciphertext.data()) ||
+        EVP_EncryptFinal_ex(ctx->get(), scratch, &tail) != 1 || tail != 0 ||
+        EVP_CIPHER_CTX_ctrl(ctx->get(), EVP_CTRL_GCM_GET_TAG, AES_GCM_TAG_LENGTH,
+                            out.tag.data()) != 1) {
+        return common::Fail(crypto::TakeOpenSslError(kGcmFailed));
+    }
+    return out;
+}
+
+// GCM decryption of fields (raw input split here when fields came from no DER
+// form). As in the DER form only Ciphertext ‖ Tag counts, its last 16 bytes are
+// the tag wherever the two fields were split.
+common::Result<common::Bytes> gcmOpen(const EVP_CIPHER* cipher, common::ByteView key,
+                                      common::ByteView crypted, FieldViews fields, bool fromDer) {
+    auto ctx = newGcm(cipher, false);
+    if (!ctx) return failWith(kGcmDecryptFails, ctx.error().Message());
+    if (!fromDer) {
+        if (crypted.size() < AES_GCM_IV_LENGTH + AES_GCM_TAG_LENGTH) {
+            return failWith(kGcmDecryptFails, kGcmInputTooShort);
+        }
+        fields.IV = crypted.first(AES_GCM_IV_LENGTH);
+        fields.Tag = crypted.last(AES_GCM_TAG_LENGTH);
+        fields.Ciphertext = crypted.subspan(
+            AES_GCM_IV_LENGTH, crypted.size() - AES_GCM_IV_LENGTH - AES_GCM_TAG_LENGTH);
+    } else if (fields.IV.size() != AES_GCM_IV_LENGTH) {
+        return failWith(kGcmDecryptFails, kGcmBadNonceLength + std::to_string(fields.IV.size()));
+    }
+
+    // body = (Ciphertext ‖ Tag) without its last 16 bytes, in up to two pieces.
+    const std::size_t total = fields.Ciphertext.size() + fields.Tag.size();
+    if (total < AES_GCM_TAG_LENGTH) return common::Fail(kAuthenticationFailed);
+    const std::size_t bodyLen = total - AES_GCM_TAG_LENGTH;
+    if (bodyLen > AES_GCM_MAX_PLAINTEXT) return common::Fail(kAuthenticationFailed);
+    const common::ByteView body1 = fields.Ciphertext.first(std::min(fields.Ciphertext.size(), bodyLen));
+    const common::ByteView body2 = fields.Tag.first(bodyLen - body1.size());
+    std::uint8_t tag[AES_GCM_TAG_LENGTH];
+    const common::ByteView tagHead = fields.Ciphertext.subspan(body1.size());
+    const common::ByteView tagTail = fields.Tag.subspan(body2.size());
+    std::copy(tagHead.begin(), tagHead.end(), tag);
+    std::copy(tagTail.begin(), tagTail.end(), tag + tagHead.size());
+
+    common::Bytes plain(bodyLen);
+    if (EVP_DecryptInit_ex(ctx->get(), nullptr, nullptr, key.data(), fields.IV.data()) != 1 ||
+        !crypto::CipherUpdate(ctx->get(), body1, plain.data()) ||
+        !crypto::CipherUpdate(ctx->get(), body2, plain.data() + body1.size()) ||
+        EVP_CIPHER_CTX_ctrl(ctx->get(), EVP_CTRL_GCM_SET_TAG, AES_GCM_TAG_LENGTH, tag) != 1) {
+        return failWith(kGcmDecryptFails, crypto::TakeOpenSslError(kGcmFailed));
+    }
+    std::uint8_t scratch[EVP_MAX_BLOCK_LENGTH];
+    int tail = 0;
+    if (EVP_DecryptFinal_ex(ctx->get(), scratch, &tail) != 1 || tail != 0) {
+        ERR_clear_error();
+        OPENSSL_cleanse(plain.data(), plain.size());  // unauthenticated: never released
+        return common::Fail(kAuthenticationFailed);
+    }
+    return plain;
+}
+
+// The length of a DER header with a one-byte identifier and a content of
+// length bytes: short form below 128, else 0x80 + n and n big-endian bytes.
+std::size_t derHeaderLength(unsigned long length) {
+    if (length < 0x80) return 2;
+    std::size_t n = 0;
+    for (; length != 0; length >>= 8) ++n;
+    return 2 + n;
+}
+
+// Reads one element with the given identifier byte at p, no further than end;
+// returns its content and moves p past it. OpenSSL parses the header; the
+// checks around it hold it to DER.
+common::Result<common::ByteView> readElement(const std::uint8_t*& p, const std::uint8_t* end,
+                                             std::uint8_t identifier) {
+    if (p == end) return common::Fail(kDerMalformed);
+    if (*p != identifier) {
+        if (identifier == kOctetStringIdentifier && *p == kConstructedOctetString) {
+            return common::Fail(kDerConstructedString);
+        }
+        return common::Fail(identifier == kSequenceIdentifier ? kDerExpectedSequence
+                                                              : kDerExpectedOctetString);
+    }
+    const unsigned char* q = p;
+    long length = 0;
+    int tag = 0;
+    int xclass = 0;
+    const int flags = ASN1_get_object(&q, &length, &tag, &xclass, end - p);
+    if (flags & 0x80) {
+        ERR_clear_error();
+        return common::Fail(kDerMalformed);
+    }
+    if (flags & 0x01) return common::Fail(kDerIndefinite);
+    if (static_cast<std::size_t>(q - p) != derHeaderLength(static_cast<unsigned long>(length))) {
+        return common::Fail(kDerNonMinimal);
+    }
+    common::ByteView content(q, static_cast<std::size_t>(length));
+    p = q + length;
+    return content;
+}
+
+// The DER form read in place; the fields view der.
+common::Result<FieldViews> decodeFields(common::ByteView der) {
+    if (der.empty()) return common::Fail(kDerEmpty);
+    const std::uint8_t* p = der.data();
+    auto sequence = readElement(p, der.data() + der.size(), kSequenceIdentifier);
+    if (!sequence) return std::unexpected(sequence.error());
+
+    // The first three elements; whatever follows them, inside the SEQUENCE or
+    // after it, is not read.
+    const std::uint8_t* q = sequence->data();
+    const std::uint8_t* end = q + sequence->size();
+    common::ByteView field[3];
+    for (common::ByteView& f : field) {
+        if (q == end) return common::Fail(kDerTooFewElements);
+        auto element = readElement(q, end, kOctetStringIdentifier);
+        if (!element) return std::unexpected(element.error());
+        f = *element;
+    }
+    return FieldViews{field[0], field[1], field[2]};
+}
+
+}  // namespace
+
+common::Result<common::Bytes> marshalCiphertext(const aesCiphertext& fields) {
+    const common::ByteView parts[] = {fields.IV, fields.Ciphertext, fields.Tag};
+    long long content = 0;
+    for (common::ByteView part : parts) {
+        if (part.size() > INT_MAX) return common::Fail(kDerTooLong);
+        const int size = ASN1_object_size(0, static_cast<int>(part.size()), V_ASN1_OCTET_STRING);
+        if (size < 0) return common::Fail(kDerTooLong);
+        content += size;
+    }
+    if (content > INT_MAX) return common::Fail(kDerTooLong);
+    const int total = ASN1_object_size(1, static_cast<int>(content), V_ASN1_SEQUENCE);
+    if (total < 0) return common::Fail(kDerTooLong);
+
+    common::Bytes der(static_cast<std::size_t>(total));
+    unsigned char* p = der.data();
+    ASN1_put_object(&p, 1, static_cast<int>(content), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+    for (common::ByteView part : parts) {
+        ASN1_put_object(&p, 0, static_cast<int>(part.size()), V_ASN1_OCTET_STRING, V_ASN1_UNIVERSAL);
+        if (!part.empty()) std::memcpy(p, part.data(), part.size());
+        p += part.size();
+    }
+    return der;
+}
+
+common::Result<aesCiphertext> unmarshalCiphertext(common::ByteView der) {
+    auto fields = decodeFields(der);
+    if (!fields) return std::unexpected(fields.error());
+    auto own = [](common::ByteView v) { return common::Bytes(v.begin(), v.end()); };
+    return aesCiphertext{own(fields->IV), own(fields->Ciphertext), own(fields->Tag)};
+}
+
+common::Result<common::Bytes> AESKey::Decrypt(common::ByteView crypted) const {
+    return DecryptWithOpts(crypted, defaultAESOpts);
+}
+
+common::Result<common::Bytes> AESKey::Encrypt(common::ByteView plain) const {
+    return EncryptWithOpts(plain, defaultAESOpts);
+}
+
+common::Result<common::Bytes> AESKey::EncryptWithOpts(common::ByteView plain,
+                                                      const crypto::EncOpts& opts) const {
+    auto ciphers = ciphersFor(Key);
+    if (!ciphers) return failWith(kEncryptFails, ciphers.error().Message());
+
+    common::Bytes iv;
+    common::Bytes ciphertext;
+    common::Bytes tag;
+    if (opts.BlockMode == kCbc) {
+        if (opts.EncodingType != kPkcs5) {
+            return failWith(kCbcEncryptFails, kInvalidPaddingScheme + opts.EncodingType + "]");
+        }
+        auto padded = util::PKCS5Padding(plain, kBlockSize);
+        if (!padded) return failWith(kCbcEncryptFails, padded.error().Message());
+        iv.resize(kBlockSize);
+        if (auto drawn = rand_->Fill(iv); !drawn) {
+            return failWith(kCbcEncryptFails, drawn.error().Message());
+        }
+        auto encrypted = crypto::CbcCrypt(ciphers->cbc, Key, iv, *padded, true);
+        if (!encrypted) return failWith(kCbcEncryptFails, encrypted.error().Message());
+        ciphertext = std::move(*encrypted);
+    } else if (opts.BlockMode == kGcm) {
+        // No padding in GCM, whatever EncodingType says.
+        auto sealed = gcmSeal(ciphers->gcm, Key, *rand_, plain);
+        if (!sealed) return failWith(kGcmEncryptFails, sealed.error().Message());
+        iv = std::move(sealed->nonce);
+        ciphertext = std::move(sealed->ciphertext);
+        tag = std::move(sealed->tag);
+    } else {
+        return failWith(kEncryptFails, kUnknownBlockMode + opts.BlockMode + "]");
+    }
+
+    if (opts.EnableASN1) {
+        return marshalCiphertext({std::move(iv), std::move(ciphertext), std::move(tag)});
+    }
+    common::Bytes raw;
+    raw.reserve(iv.size() + ciphertext.size() + tag.size());
+    raw.insert(raw.end(), iv.begin(), iv.end());
+    raw.insert(raw.end(), ciphertext.begin(), ciphertext.end());
+    raw.insert(raw.end(), tag.begin(), tag.end());
+    return raw;
+}
+
+common::Result<common::Bytes> AESKey::DecryptWithOpts(common::ByteView crypted,
+                                                      const crypto::EncOpts& opts) const {
+    FieldViews fields;
+    if (opts.EnableASN1) {
+        auto decoded = decodeFields(crypted);
+        if (!decoded) return failWith(kDecryptFails, decoded.error().Message());
+        fields = *decoded;
+    }
+    auto ciphers = ciphersFor(Key);
+    if (!ciphers) return failWith(kDecryptFails, ciphers.error().Message());
+
+    if (opts.BlockMode == kCbc) {
+        // The DER form's Tag is not used in CBC mode.
+        if (!opts.EnableASN1) {
+            if (crypted.size() < kBlockSize) return failWith(kCbcDecryptFails, kCbcInputTooShort);
+            fields.IV = crypted.first(kBlockSize);
+            fields.Ciphertext = crypted.subspan(kBlockSize);
+        } else if (fields.IV.size() != kBlockSize) {
+            return failWith(kCbcDecryptFails, kCbcBadIvLength + std::to_string(fields.IV.size()));
+        }
+        if (fields.Ciphertext.size() % kBlockSize != 0) {
+            return failWith(kCbcDecryptFails, kCbcPartialBlock);
+        }
+        auto padded = crypto::CbcCrypt(ciphers->cbc, Key, fields.IV, fields.Ciphertext, false);
+        if (!padded) return failWith(kCbcDecryptFails, padded.error().Message());
+        // The padding scheme is checked only after the decryption.
+        if (opts.EncodingType != kPkcs5) {
+            return failWith(kCbcDecryptFails, kInvalidPaddingScheme + opts.EncodingType + "]");
+        }
+        auto unpadded = util::PKCS5UnPadding(*padded);
+        if (!unpadded) return failWith(kCbcDecryptFails, unpadded.error().Message());
+        padded->resize(unpadded->size());
+        return std::move(*padded);
+    }
+    if (opts.BlockMode == kGcm) {
+        return gcmOpen(ciphers->gcm, Key, crypted, fields, opts.EnableASN1);
+    }
+    return failWith(kDecryptFails, kUnknownBlockMode + opts.BlockMode + "]");
+}
+
+}  // namespace aes

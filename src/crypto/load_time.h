@@ -1,0 +1,30 @@
+// Storage for a value that a start-up step builds and that is never destroyed.
+//
+// The library's start-up runs on a thread of its own, possibly while the static
+// initialisers of other files still run, and may still be running at process
+// exit. A LoadTimeSlot is constant-initialised (it exists before any code runs,
+// so nothing can reset it after the start-up has filled it) and has no
+// destructor that touches the value, so it outlives every thread.
+#pragma once
+
+#include <memory>
+#include <utility>
+
+namespace crypto {
+
+template <typename T>
+union LoadTimeSlot {
+    constexpr LoadTimeSlot() : none() {}
+    ~LoadTimeSlot() {}
+
+    // Builds the value; called exactly once, by the owning start-up step.
+    template <typename... Args>
+    T& Emplace(Args&&... args) {
+        return *std::construct_at(&value, std::forward<Args>(args)...);
+    }
+
+    char none;
+    T value;
+};
+
+}  // namespace crypto
