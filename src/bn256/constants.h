@@ -1,9 +1,62 @@
-// Curve constants built at start-up.
+// The module-level constants of the pairing library and its start-up.
+//
+// The curve is E: y² = x³ + 3 over GF(p), its sextic twist E': y² = x³ + 3/xi
+// over GF(p²), with p and the group order the Barreto–Naehrig polynomials in u.
+// Every value here is complete after init() (the big integers do not exist
+// before it; the G1 generator is all zero and the G2 generator has z = t = 0) and
+// never changes afterwards, so any number of threads may read them without locks.
 #pragma once
+
+#include <gmpxx.h>
+
+#include <optional>
+#include <string_view>
+
+#include "bn256/curve.h"
+#include "bn256/gfp.h"
+#include "bn256/gfp2.h"
+#include "bn256/lattice.h"
+#include "bn256/twist.h"
 
 namespace bn256 {
 
-// Builds the module-level constants; third step of the start-up.
+// The curve parameter u = 4965661367192848881 (63 bits).
+extern mpz_class& u;
+
+// The order of G1, G2 and GT: 36u⁴ + 36u³ + 18u² + 6u + 1 =
+//   21888242871839275222246405745257275088548364400416034343698204186575808495617
+extern mpz_class& Order;
+
+// The field prime as a big integer: 36u⁴ + 36u³ + 24u² + 6u + 1 =
+//   21888242871839275222246405745257275088696311157297823662689037894645226208583
+extern mpz_class& P;
+
+// Order >> 1, the rounding threshold of the scalar decomposition.
+extern mpz_class& half;
+
+// 3 in Montgomery form, the constant of E.
+extern gfP curveB;
+
+// The generator of G1: x = 1, y = 2, z = t = 1.
+extern curvePoint curveGen;
+
+// 3/xi, the constant of the twist E' (static data in Montgomery form). Plain value:
+//   266929791119991161246907387137283842545076965332900288569378510910307636690·i
+//   + 19485874751759354771024239261021720505790618469301721065564631296452457478373
+extern const gfP2 twistB;
+
+// The generator of G2 (x and y static data in Montgomery form; z = t = 1 set by init).
+extern twistPoint twistGen;
+
+// The lattice of the G1 scalar decomposition.
+extern lattice& curveLattice;
+
+// Parses the whole of s as a base-10 integer: an optional leading '+' or '-',
+// then one or more decimal digits, nothing else. Absent for any other text.
+std::optional<mpz_class> bigFromBase10(std::string_view s);
+
+// Builds the module-level constants, once, after detectCpuFeatures (it copies the
+// detected BMI2 flag into hasBMI2); the third step of the library's start-up.
 void init();
 
 }  // namespace bn256

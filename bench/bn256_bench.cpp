@@ -1,0 +1,109 @@
+// Speed of the pairing library's group operations: scalar multiplication in G1,
+// G2 and GT, the pairing, and the G1 and G2 decoders (the latter includes the
+// subgroup check, a multiplication by Order).
+#include <benchmark/benchmark.h>
+#include <gmpxx.h>
+
+#include <cstdint>
+#include <random>
+#include <span>
+
+#include "bn256/bn256.h"
+#include "bn256/constants.h"
+#include "bn256/cpu.h"
+
+namespace {
+
+// A reproducible random source, so every run measures the same scalars.
+class BenchRandom final : public common::RandomSource {
+public:
+    common::Status Fill(std::span<std::uint8_t> out) override {
+        for (auto& b : out) b = static_cast<std::uint8_t>(engine_());
+        return {};
+    }
+
+private:
+    std::mt19937_64 engine_{42};
+};
+
+BenchRandom& source() {
+    static BenchRandom r;
+    return r;
+}
+
+mpz_class scalar() { return *bn256::randomK(source()); }
+
+void BM_G1ScalarMult(benchmark::State& state) {
+    const bn256::G1 a = bn256::RandomG1(source())->element;
+    const mpz_class k = scalar();
+    bn256::G1 e;
+    for (auto _ : state) {
+        e.ScalarMult(a, k);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_G1ScalarMult)->Unit(benchmark::kMicrosecond);
+
+void BM_G2ScalarMult(benchmark::State& state) {
+    const bn256::G2 a = bn256::RandomG2(source())->element;
+    const mpz_class k = scalar();
+    bn256::G2 e;
+    for (auto _ : state) {
+        e.ScalarMult(a, k);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_G2ScalarMult)->Unit(benchmark::kMicrosecond);
+
+void BM_GTScalarMult(benchmark::State& state) {
+    const bn256::GT a = bn256::Pair(bn256::RandomG1(source())->element, bn256::RandomG2(source())->element);
+    const mpz_class k = scalar();
+    bn256::GT e;
+    for (auto _ : state) {
+        e.ScalarMult(a, k);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_GTScalarMult)->Unit(benchmark::kMicrosecond);
+
+void BM_Pair(benchmark::State& state) {
+    const bn256::G1 a = bn256::RandomG1(source())->element;
+    const bn256::G2 b = bn256::RandomG2(source())->element;
+    for (auto _ : state) {
+        bn256::GT e = bn256::Pair(a, b);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_Pair)->Unit(benchmark::kMicrosecond);
+
+void BM_G1Unmarshal(benchmark::State& state) {
+    const common::Bytes m = bn256::RandomG1(source())->element.Marshal();
+    bn256::G1 e;
+    for (auto _ : state) {
+        auto rest = e.Unmarshal(m);
+        benchmark::DoNotOptimize(rest);
+    }
+}
+BENCHMARK(BM_G1Unmarshal)->Unit(benchmark::kMicrosecond);
+
+void BM_G2Unmarshal(benchmark::State& state) {
+    const common::Bytes m = bn256::RandomG2(source())->element.Marshal();
+    bn256::G2 e;
+    for (auto _ : state) {
+        auto rest = e.Unmarshal(m);
+        benchmark::DoNotOptimize(rest);
+    }
+}
+BENCHMARK(BM_G2Unmarshal)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bn256::detectCpuFeatures();
+    bn256::init();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,308 @@
+#include "bn256/bn256.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "bn256/constants.h"
+#include "bn256/gfp.h"
+#include "bn256/optate.h"
+
+namespace bn256 {
+namespace {
+
+constexpr std::size_t kG1Size = 64;
+constexpr std::size_t kG2Size = 128;
+constexpr std::size_t kGTSize = 384;
+
+// The value an unset operand stands for: the identity of its group.
+const curvePoint& curvePointOf(const G1& e) {
+    static const curvePoint infinity{};
+    return e.p ? *e.p : infinity;
+}
+
+const twistPoint& twistPointOf(const G2& e) {
+    static const twistPoint infinity{};
+    return e.p ? *e.p : infinity;
+}
+
+const gfP12& gfP12Of(const GT& e) {
+    static const gfP12 one = [] {
+        gfP12 v;
+        v.SetOne();
+        return v;
+    }();
+    return e.p ? *e.p : one;
+}
+
+// The receiver's value, given a fresh zero value when it is unset.
+template <typename T>
+T& valueOf(std::optional<T>& p) {
+    if (!p) p.emplace();
+    return *p;
+}
+
+// Writes the plain value of the Montgomery-form coordinate a at out[offset..offset+32).
+void putCoordinate(common::Bytes& out, std::size_t offset, const gfP& a) {
+    gfP plain;
+    montDecode(plain, a);
+    plain.Marshal(std::span<std::uint8_t, 32>(out.data() + offset, 32));
+}
+
+// The twelve coefficients of a GF(p^12) value in the order of the GT encoding.
+template <typename F, typename E>
+void forEachCoefficient(E& e, F&& f) {
+    gfP* const coefficients[12] = {&e.x.x.x, &e.x.x.y, &e.x.y.x, &e.x.y.y, &e.x.z.x, &e.x.z.y,
+                                   &e.y.x.x, &e.y.x.y, &e.y.y.x, &e.y.y.y, &e.y.z.x, &e.y.z.y};
+    for (std::size_t i = 0; i < 12; ++i) f(i, *coefficients[i]);
+}
+
+// Reads the 32-byte coordinates m[32i, 32i + 32) into targets[i] (zeroed first), in
+// order, stopping at the first that is not below p; then puts all of them into
+// Montgomery form. m holds at least 32·N bytes.
+template <std::size_t N>
+common::Status getCoordinates(common::ByteView m, gfP* const (&targets)[N]) {
+    for (std::size_t i = 0; i < N; ++i) {
+        *targets[i] = gfP{};
+        if (auto ok = targets[i]->Unmarshal(m.subspan(32 * i, 32)); !ok) return ok;
+    }
+    for (gfP* target : targets) montEncode(*target, *target);
+    return {};
+}
+
+// c = a^k for k ≥ 0 by a sliding window of four bits over the odd powers
+// a, a³, ..., a¹⁵: the same value as gfP12::Exp for every element a (GT member or
+// not), with one product per window instead of one per set bit. c may be a.
+void expSlidingWindow(gfP12& c, const gfP12& a, const mpz_class& k) {
+    constexpr int kWindow = 4;
+    gfP12 odd[1 << (kWindow - 1)];  // odd[j] = a^(2j + 1)
+    gfP12 a2;
+    odd[0].Set(a);
+    a2.Square(a);
+    for (int j = 1; j < (1 << (kWindow - 1)); ++j) odd[j].Mul(odd[j - 1], a2);
+
+    gfP12 sum;
+    sum.SetOne();
+    bool started = false;  // squaring one is skipped
+    const mpz_srcptr kz = k.get_mpz_t();
+    long i = sgn(k) == 0 ? -1 : static_cast<long>(mpz_sizeinbase(kz, 2)) - 1;
+    while (i >= 0) {
+        if (!mpz_tstbit(kz, static_cast<mp_bitcnt_t>(i))) {
+            if (started) sum.Square(sum);
+            --i;
+            continue;
+        }
+        // The window runs from bit i down to the lowest set bit l ≥ i − 3.
+        long l = i - (kWindow - 1) < 0 ? 0 : i - (kWindow - 1);
+        while (!mpz_tstbit(kz, static_cast<mp_bitcnt_t>(l))) ++l;
+        unsigned value = 0;
+        for (long j = i; j >= l; --j) {
+            value = 2 * value + static_cast<unsigned>(mpz_tstbit(kz, static_cast<mp_bitcnt_t>(j)));
+            if (started) sum.Square(sum);
+        }
+        if (started) {
+            sum.Mul(sum, odd[value >> 1]);
+        } else {
+            sum.Set(odd[value >> 1]);
+            started = true;
+        }
+        i = l - 1;
+    }
+    c.Set(sum);
+}
+
+}  // namespace
+
+// ---- G1 ----
+
+G1& G1::ScalarBaseMult(const mpz_class& k) {
+    valueOf(p).Mul(curveGen, k);
+    return *this;
+}
+
+G1& G1::ScalarMult(const G1& a, const mpz_class& k) {
+    const curvePoint& ap = curvePointOf(a);
+    valueOf(p).Mul(ap, k);
+    return *this;
+}
+
+G1& G1::Add(const G1& a, const G1& b) {
+    const curvePoint& ap = curvePointOf(a);
+    const curvePoint& bp = curvePointOf(b);
+    valueOf(p).Add(ap, bp);
+    return *this;
+}
+
+G1& G1::Set(const G1& a) {
+    const curvePoint& ap = curvePointOf(a);
+    valueOf(p).Set(ap);
+    return *this;
+}
+
+common::Bytes G1::Marshal() const {
+    curvePoint& point = valueOf(p);
+    point.MakeAffine();
+    common::Bytes out(kG1Size, 0);
+    if (point.IsInfinity()) return out;
+    putCoordinate(out, 0, point.x);
+    putCoordinate(out, 32, point.y);
+    return out;
+}
+
+common::Result<common::ByteView> G1::Unmarshal(common::ByteView m) {
+    if (m.size() < kG1Size) return common::Fail(std::string(kNotEnoughData));
+    // Decoded into a local and stored only on success: a failed decode leaves the
+    // receiver as it was, so no half-decoded or off-curve point is ever held.
+    curvePoint point;
+    gfP* const coordinates[2] = {&point.x, &point.y};
+    if (auto ok = getCoordinates(m, coordinates); !ok) return std::unexpected(ok.error());
+
+    if (point.x.IsZero() && point.y.IsZero()) {
+        // Only the all-zero encoding stands for the point at infinity.
+        point.SetInfinity();
+    } else {
+        point.z = newGFp(1);
+        point.t = newGFp(1);
+        if (!point.IsOnCurve()) return common::Fail(std::string(kMalformedPoint));
+    }
+    p = point;
+    return m.subspan(kG1Size);
+}
+
+std::string G1::String() const { return "bn256.G1" + valueOf(p).String(); }
+
+// ---- G2 ----
+
+G2& G2::ScalarBaseMult(const mpz_class& k) {
+    valueOf(p).Mul(twistGen, k);
+    return *this;
+}
+
+G2& G2::ScalarMult(const G2& a, const mpz_class& k) {
+    const twistPoint& ap = twistPointOf(a);
+    valueOf(p).Mul(ap, k);
+    return *this;
+}
+
+G2& G2::Add(const G2& a, const G2& b) {
+    const twistPoint& ap = twistPointOf(a);
+    const twistPoint& bp = twistPointOf(b);
+    valueOf(p).Add(ap, bp);
+    return *this;
+}
+
+common::Bytes G2::Marshal() const {
+    twistPoint& point = valueOf(p);
+    point.MakeAffine();
+    common::Bytes out(kG2Size, 0);
+    if (point.IsInfinity()) return out;
+    putCoordinate(out, 0, point.x.x);
+    putCoordinate(out, 32, point.x.y);
+    putCoordinate(out, 64, point.y.x);
+    putCoordinate(out, 96, point.y.y);
+    return out;
+}
+
+common::Result<common::ByteView> G2::Unmarshal(common::ByteView m) {
+    if (m.size() < kG2Size) return common::Fail(std::string(kNotEnoughData));
+    // As for G1: stored only on success.
+    twistPoint point;
+    gfP* const coordinates[4] = {&point.x.x, &point.x.y, &point.y.x, &point.y.y};
+    if (auto ok = getCoordinates(m, coordinates); !ok) return std::unexpected(ok.error());
+
+    if (point.x.IsZero() && point.y.IsZero()) {
+        // The normal form of the point at infinity.
+        point.y.SetOne();
+        point.z.SetZero();
+        point.t.SetZero();
+    } else {
+        point.z.SetOne();
+        point.t.SetOne();
+        // The twist equation and Order·point = ∞.
+        if (!point.IsOnCurve()) return common::Fail(std::string(kMalformedPoint));
+    }
+    p = point;
+    return m.subspan(kG2Size);
+}
+
+std::string G2::String() const { return "bn256.G2" + valueOf(p).String(); }
+
+// ---- GT ----
+
+GT& GT::ScalarMult(const GT& a, const mpz_class& k) {
+    const gfP12& av = gfP12Of(a);
+    expSlidingWindow(valueOf(p), av, k);
+    return *this;
+}
+
+GT& GT::Add(const GT& a, const GT& b) {
+    const gfP12& av = gfP12Of(a);
+    const gfP12& bv = gfP12Of(b);
+    valueOf(p).Mul(av, bv);
+    return *this;
+}
+
+GT& GT::Neg(const GT& a) {
+    const gfP12& av = gfP12Of(a);
+    valueOf(p).Conjugate(av);
+    return *this;
+}
+
+common::Bytes GT::Marshal() const {
+    if (!p) p.emplace().SetOne();
+    common::Bytes out(kGTSize, 0);
+    forEachCoefficient(*p, [&](std::size_t i, const gfP& c) { putCoordinate(out, 32 * i, c); });
+    return out;
+}
+
+common::Result<common::ByteView> GT::Unmarshal(common::ByteView m) {
+    if (m.size() < kGTSize) return common::Fail(std::string(kNotEnoughData));
+    // As for G1: stored only on success.
+    gfP12 value;
+    value.SetZero();
+    gfP* coefficients[12];
+    forEachCoefficient(value, [&](std::size_t i, gfP& c) { coefficients[i] = &c; });
+    if (auto ok = getCoordinates(m, coefficients); !ok) return std::unexpected(ok.error());
+    p = value;
+    return m.subspan(kGTSize);
+}
+
+std::string GT::String() const {
+    if (!p) p.emplace().SetOne();
+    return "bn256.GT" + p->String();
+}
+
+// ---- random elements and the pairing ----
+
+common::Result<mpz_class> randomK(common::RandomSource& rand) {
+    for (;;) {
+        auto k = common::RandomBelow(rand, Order);
+        if (!k) return std::unexpected(k.error());
+        if (sgn(*k) != 0) return k;
+    }
+}
+
+common::Result<RandomG1Result> RandomG1(common::RandomSource& rand) {
+    auto k = randomK(rand);
+    if (!k) return std::unexpected(k.error());
+    RandomG1Result out{std::move(*k), G1{}};
+    out.element.ScalarBaseMult(out.k);
+    return out;
+}
+
+common::Result<RandomG2Result> RandomG2(common::RandomSource& rand) {
+    auto k = randomK(rand);
+    if (!k) return std::unexpected(k.error());
+    RandomG2Result out{std::move(*k), G2{}};
+    out.element.ScalarBaseMult(out.k);
+    return out;
+}
+
+GT Pair(const G1& g1, const G2& g2) {
+    GT out;
+    out.p = optimalAte(twistPointOf(g2), curvePointOf(g1));
+    return out;
+}
+
+}  // namespace bn256

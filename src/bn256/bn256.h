@@ -1,0 +1,127 @@
+// The pairing groups G1, G2 and GT of the BN256 curve, the pairing between them,
+// random elements, and the byte encodings of the elements.
+//
+// Encodings are big-endian with no header: a G1 element is 64 bytes (affine x, y),
+// a G2 element 128 bytes (x.i, x.1, y.i, y.1), a GT element 384 bytes (the twelve
+// coefficients x.x.x ... y.z.y of gfP12), every coordinate the 32-byte plain value
+// below p. The identity of G1 and of G2 encodes as all zeros, that of GT as 383
+// zeros and 0x01.
+//
+// Each element holds its value exclusively; it is unset (absent) until first
+// written. The group operations set the receiver and return it, and the receiver
+// may be the same element as an operand. Marshal and String are const but put the
+// held point into its normal form (the same group element) and give an unset
+// element the identity, so an element is never used from two threads at once.
+// An unset operand counts as the identity.
+#pragma once
+
+#include <gmpxx.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "bn256/curve.h"
+#include "bn256/gfp12.h"
+#include "bn256/twist.h"
+#include "common/bytes.h"
+#include "common/error.h"
+#include "common/random.h"
+
+namespace bn256 {
+
+// Error texts of the decoders (besides the coordinate errors of gfP::Unmarshal).
+inline constexpr std::string_view kNotEnoughData = "bn256: not enough data";
+inline constexpr std::string_view kMalformedPoint = "bn256: malformed point";
+
+// An element of G1: a point of y² = x³ + 3 over GF(p) (cofactor 1).
+struct G1 {
+    mutable std::optional<curvePoint> p;
+
+    G1& ScalarBaseMult(const mpz_class& k);           // e = k·curveGen
+    G1& ScalarMult(const G1& a, const mpz_class& k);  // e = k·a, k ≥ 0 of any size
+    G1& Add(const G1& a, const G1& b);                // e = a + b
+    G1& Set(const G1& a);                             // e = a
+
+    // The 64-byte encoding; normalises the held point in place.
+    common::Bytes Marshal() const;
+
+    // Decodes the 64 bytes at the front of m and returns the bytes after them.
+    // Fails with "bn256: not enough data", a coordinate error of gfP::Unmarshal
+    // (x checked before y), or "bn256: malformed point" for a non-zero encoding off
+    // the curve. The receiver changes only on success.
+    common::Result<common::ByteView> Unmarshal(common::ByteView m);
+
+    // "bn256.G1" + the text of the affine point; normalises in place.
+    std::string String() const;
+};
+
+// An element of G2: a point of the twist y² = x³ + 3/xi over GF(p²) of order
+// dividing Order.
+struct G2 {
+    mutable std::optional<twistPoint> p;
+
+    G2& ScalarBaseMult(const mpz_class& k);           // e = k·twistGen
+    G2& ScalarMult(const G2& a, const mpz_class& k);  // e = k·a, k ≥ 0
+    G2& Add(const G2& a, const G2& b);                // e = a + b
+
+    // The 128-byte encoding; normalises the held point in place.
+    common::Bytes Marshal() const;
+
+    // Decodes the 128 bytes at the front of m and returns the bytes after them.
+    // Fails like G1::Unmarshal; "bn256: malformed point" also for a point of the
+    // twist outside G2 (the check multiplies by Order). The receiver changes only
+    // on success.
+    common::Result<common::ByteView> Unmarshal(common::ByteView m);
+
+    // "bn256.G2" + the text of the affine point; normalises in place.
+    std::string String() const;
+};
+
+// An element of GT ⊂ GF(p^12)*, written additively: Add is the field product,
+// ScalarMult the power and Neg the conjugate (the inverse on GT).
+struct GT {
+    mutable std::optional<gfP12> p;
+
+    GT& ScalarMult(const GT& a, const mpz_class& k);  // e = a^k, k ≥ 0
+    GT& Add(const GT& a, const GT& b);                // e = a·b
+    GT& Neg(const GT& a);                             // e = conj(a) = a^−1 on GT
+
+    // The 384-byte encoding; an unset element becomes 1.
+    common::Bytes Marshal() const;
+
+    // Decodes the 384 bytes at the front of m and returns the bytes after them.
+    // Fails with "bn256: not enough data" or a coordinate error. Any twelve
+    // coordinates below p are accepted: there is no test of membership in GT.
+    // The receiver changes only on success.
+    common::Result<common::ByteView> Unmarshal(common::ByteView m);
+
+    // "bn256.GT" + the text of gfP12 (stored Montgomery limbs).
+    std::string String() const;
+};
+
+// A uniformly random scalar in [1, Order − 1] from rand (zero draws are repeated),
+// or the source's error unchanged.
+common::Result<mpz_class> randomK(common::RandomSource& rand);
+
+// A random element together with its scalar: element = k·curveGen or k·twistGen.
+struct RandomG1Result {
+    mpz_class k;
+    G1 element;
+};
+struct RandomG2Result {
+    mpz_class k;
+    G2 element;
+};
+
+// k from randomK and the new element k·curveGen; or the source's error.
+common::Result<RandomG1Result> RandomG1(common::RandomSource& rand);
+
+// k from randomK and the new element k·twistGen; or the source's error.
+common::Result<RandomG2Result> RandomG2(common::RandomSource& rand);
+
+// e(g1, g2) = optimalAte(point of g2, point of g1), a new GT element; 1 when either
+// is the identity.
+GT Pair(const G1& g1, const G2& g2);
+
+}  // namespace bn256

@@ -1,0 +1,144 @@
+// The quadratic extension GF(p^2) = GF(p)[i]/(i^2 + 1).
+//
+// An element {x, y} is x·i + y: the i-coefficient comes first, in memory and in
+// every text and byte form. Both parts are Montgomery-form gfP values, so equality
+// compares limbs and a zero-initialised element is 0. Each operation writes its
+// receiver and returns it; the operations are written out over the base-field
+// primitives in a fixed order, and none allocates. Where an operation may alias,
+// it reads all of its operands into locals before it writes the receiver.
+#pragma once
+
+#include <string>
+
+#include "bn256/gfp.h"
+
+namespace bn256 {
+
+struct gfP2 {
+    gfP x;  // the coefficient of i
+    gfP y;  // the constant coefficient
+
+    friend bool operator==(const gfP2&, const gfP2&) = default;
+
+    // e = a. e may be a.
+    gfP2& Set(const gfP2& a) {
+        x = a.x;
+        y = a.y;
+        return *this;
+    }
+
+    gfP2& SetZero() {
+        x = gfP{};
+        y = gfP{};
+        return *this;
+    }
+
+    // e = 1: x = 0, y = the Montgomery one.
+    gfP2& SetOne() {
+        x = gfP{};
+        y = newGFp(1);
+        return *this;
+    }
+
+    bool IsZero() const { return x.IsZero() && y.IsZero(); }
+
+    // True for x = 0 and y = the Montgomery one (not the plain integer 1).
+    bool IsOne() const { return x.IsZero() && y == newGFp(1); }
+
+    // e = −a = −ax·i − ay. e may be a.
+    gfP2& Neg(const gfP2& a) {
+        gfpNeg(x, a.x);
+        gfpNeg(y, a.y);
+        return *this;
+    }
+
+    // e = conj(a) = −ax·i + ay, the p-th power map. e may be a.
+    gfP2& Conjugate(const gfP2& a) {
+        y = a.y;
+        gfpNeg(x, a.x);
+        return *this;
+    }
+
+    // e = (ax + bx)·i + (ay + by). e may be a, b or both.
+    gfP2& Add(const gfP2& a, const gfP2& b) {
+        gfpAdd(x, a.x, b.x);
+        gfpAdd(y, a.y, b.y);
+        return *this;
+    }
+
+    // e = (ax − bx)·i + (ay − by). e may be a, b or both.
+    gfP2& Sub(const gfP2& a, const gfP2& b) {
+        gfpSub(x, a.x, b.x);
+        gfpSub(y, a.y, b.y);
+        return *this;
+    }
+
+    // e = (ax·b)·i + ay·b for b in GF(p). e may be a; b must not lie inside e.
+    gfP2& MulScalar(const gfP2& a, const gfP& b) {
+        gfpMul(x, a.x, b);
+        gfpMul(y, a.y, b);
+        return *this;
+    }
+
+    // (ax·i + ay)(bx·i + by) = (ax·by + bx·ay)·i + (ay·by − ax·bx), since i² = −1.
+    // e may be a, b or both.
+    gfP2& Mul(const gfP2& a, const gfP2& b) {
+        gfP tx, t, ty;
+        gfpMul(tx, a.x, b.y);
+        gfpMul(t, b.x, a.y);
+        gfpAdd(tx, tx, t);
+        gfpMul(ty, a.y, b.y);
+        gfpMul(t, a.x, b.x);
+        gfpSub(ty, ty, t);
+        x = tx;
+        y = ty;
+        return *this;
+    }
+
+    // (ax·i + ay)² = 2·ax·ay·i + (ay − ax)(ay + ax). e may be a.
+    gfP2& Square(const gfP2& a) {
+        gfP tx, ty;
+        gfpSub(tx, a.y, a.x);
+        gfpAdd(ty, a.x, a.y);
+        gfpMul(ty, tx, ty);
+        gfpMul(tx, a.x, a.y);
+        gfpAdd(tx, tx, tx);
+        x = tx;
+        y = ty;
+        return *this;
+    }
+
+    // (ax·i + ay)(i + 9) = (9·ax + ay)·i + (9·ay − ax); 9·v = 2·2·2·v + v, additions
+    // only. e may be a.
+    gfP2& MulXi(const gfP2& a) {
+        gfP tx, ty;
+        gfpAdd(tx, a.x, a.x);
+        gfpAdd(tx, tx, tx);
+        gfpAdd(tx, tx, tx);
+        gfpAdd(tx, tx, a.x);
+        gfpAdd(tx, tx, a.y);
+
+        gfpAdd(ty, a.y, a.y);
+        gfpAdd(ty, ty, ty);
+        gfpAdd(ty, ty, ty);
+        gfpAdd(ty, ty, a.y);
+        gfpSub(ty, ty, a.x);
+
+        x = tx;
+        y = ty;
+        return *this;
+    }
+
+    // 1/(ax·i + ay) = (−ax·i + ay) / (ax² + ay²), through the norm; 0 for a = 0.
+    // e may be a.
+    gfP2& Invert(const gfP2& a);
+
+    // "(" + x.String() + ", " + y.String() + ")": 132 characters of stored limbs.
+    std::string String() const;
+};
+
+// A new element holding montDecode of in.x and of in.y (plain integers, no longer
+// in Montgomery form); for printing points.
+gfP2 gfP2Decode(const gfP2& in);
+
+}  // namespace bn256

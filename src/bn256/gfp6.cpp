@@ -1,0 +1,145 @@
+#include "bn256/gfp6.h"
+
+namespace bn256 {
+
+// Karatsuba with tau³ = xi, v0 = az·bz, v1 = ay·by, v2 = ax·bx:
+//   z = xi·((ax + ay)(bx + by) − v1 − v2) + v0
+//   y = (ay + az)(by + bz) − v0 − v1 + xi·v2
+//   x = (ax + az)(bx + bz) − v0 + v1 − v2
+gfP6& gfP6::Mul(const gfP6& a, const gfP6& b) {
+    gfP2 v0, v1, v2, t0, t1, tx, ty, tz;
+    v0.Mul(a.z, b.z);
+    v1.Mul(a.y, b.y);
+    v2.Mul(a.x, b.x);
+
+    t0.Add(a.x, a.y);
+    t1.Add(b.x, b.y);
+    tz.Mul(t0, t1);
+    tz.Sub(tz, v1);
+    tz.Sub(tz, v2);
+    tz.MulXi(tz);
+    tz.Add(tz, v0);
+
+    t0.Add(a.y, a.z);
+    t1.Add(b.y, b.z);
+    ty.Mul(t0, t1);
+    t0.MulXi(v2);
+    ty.Sub(ty, v0);
+    ty.Sub(ty, v1);
+    ty.Add(ty, t0);
+
+    t0.Add(a.x, a.z);
+    t1.Add(b.x, b.z);
+    tx.Mul(t0, t1);
+    tx.Sub(tx, v0);
+    tx.Add(tx, v1);
+    tx.Sub(tx, v2);
+
+    x = tx;
+    y = ty;
+    z = tz;
+    return *this;
+}
+
+// The formulas of Mul with b = a, squarings only:
+//   z = xi·((ax + ay)² − v1 − v2) + v0
+//   y = (ay + az)² − v0 − v1 + xi·v2
+//   x = (ax + az)² − v0 + v1 − v2,   v0 = az², v1 = ay², v2 = ax²
+gfP6& gfP6::Square(const gfP6& a) {
+    gfP2 v0, v1, v2, c0, c1, c2, t;
+    v0.Square(a.z);
+    v1.Square(a.y);
+    v2.Square(a.x);
+
+    c0.Add(a.x, a.y);
+    c0.Square(c0);
+    c0.Sub(c0, v1);
+    c0.Sub(c0, v2);
+    c0.MulXi(c0);
+    c0.Add(c0, v0);
+
+    c1.Add(a.y, a.z);
+    c1.Square(c1);
+    c1.Sub(c1, v0);
+    c1.Sub(c1, v1);
+    t.MulXi(v2);
+    c1.Add(c1, t);
+
+    c2.Add(a.x, a.z);
+    c2.Square(c2);
+    c2.Sub(c2, v0);
+    c2.Add(c2, v1);
+    c2.Sub(c2, v2);
+
+    x = c2;
+    y = c1;
+    z = c0;
+    return *this;
+}
+
+// For a = x·tau² + y·tau + z, with the cofactors
+//   A = z² − xi·(x·y),  B = xi·x² − y·z,  C = y² − x·z,
+// a·(C·tau² + B·tau + A) = F = xi·(C·y) + A·z + xi·(B·x), an element of GF(p^2),
+// so a⁻¹ = (C·tau² + B·tau + A)·F⁻¹. F = 0 only for a = 0, and then the result is 0.
+gfP6& gfP6::Invert(const gfP6& a) {
+    gfP2 t1, A, B, C, F;
+
+    A.Square(a.z);
+    t1.Mul(a.x, a.y);
+    t1.MulXi(t1);
+    A.Sub(A, t1);
+
+    B.Square(a.x);
+    B.MulXi(B);
+    t1.Mul(a.y, a.z);
+    B.Sub(B, t1);
+
+    C.Square(a.y);
+    t1.Mul(a.x, a.z);
+    C.Sub(C, t1);
+
+    F.Mul(C, a.y);
+    F.MulXi(F);
+    t1.Mul(A, a.z);
+    F.Add(F, t1);
+    t1.Mul(B, a.x);
+    t1.MulXi(t1);
+    F.Add(F, t1);
+
+    F.Invert(F);
+
+    x.Mul(C, F);
+    y.Mul(B, F);
+    z.Mul(A, F);
+    return *this;
+}
+
+// a^p: the p-th power of each coefficient is its conjugate, and
+// tau^p = xi^((p−1)/3)·tau, (tau²)^p = xi^((2p−2)/3)·tau².
+gfP6& gfP6::Frobenius(const gfP6& a) {
+    x.Conjugate(a.x);
+    y.Conjugate(a.y);
+    z.Conjugate(a.z);
+    x.Mul(x, xiTo2PMinus2Over3);
+    y.Mul(y, xiToPMinus1Over3);
+    return *this;
+}
+
+// a^(p²): the conjugations cancel and both factors lie in GF(p):
+// tau^(p²) = xi^((p²−1)/3)·tau, (tau²)^(p²) = xi^((2p²−2)/3)·tau².
+gfP6& gfP6::FrobeniusP2(const gfP6& a) {
+    x.MulScalar(a.x, xiTo2PSquaredMinus2Over3);
+    y.MulScalar(a.y, xiToPSquaredMinus1Over3);
+    z.Set(a.z);
+    return *this;
+}
+
+std::string gfP6::String() const {
+    std::string text;
+    text.reserve(3 * 132 + 6);
+    text.append("(").append(x.String()).append(", ").append(y.String()).append(", ");
+    text.append(z.String()).append(")");
+    return text;
+}
+
+}  // namespace bn256

@@ -1,0 +1,61 @@
+#include "bn256/lattice.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "bn256/constants.h"
+
+namespace bn256 {
+
+void round(mpz_class& num, const mpz_class& denom) {
+    // Euclidean division: the remainder r satisfies 0 ≤ r < |denom|.
+    mpz_class r;
+    if (sgn(denom) > 0) {
+        mpz_fdiv_qr(num.get_mpz_t(), r.get_mpz_t(), num.get_mpz_t(), denom.get_mpz_t());
+    } else {
+        mpz_cdiv_qr(num.get_mpz_t(), r.get_mpz_t(), num.get_mpz_t(), denom.get_mpz_t());
+    }
+    // The threshold is Order >> 1 (a quarter of curveLattice's det), which keeps
+    // every rounding error in (−3/4, 1/4) and with it both components positive.
+    if (r > half) num += 1;
+}
+
+// out = (k, 0, ..., 0) − Σ_j c_j·vectors_j + 2·vectors_0, with c_j = round(k·inverse_j / det).
+std::vector<mpz_class> lattice::decompose(const mpz_class& k) const {
+    const std::size_t n = inverse.size();
+    std::vector<mpz_class> c(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        c[i] = k * inverse[i];
+        round(c[i], det);
+    }
+    std::vector<mpz_class> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = 0;
+        for (std::size_t j = 0; j < n; ++j) out[i] += c[j] * vectors[j][i];
+        out[i] = -out[i];
+        out[i] += vectors[0][i];
+        out[i] += vectors[0][i];
+    }
+    out[0] += k;
+    return out;
+}
+
+// Digit i = Σ_j (bit i of component j) << j.
+std::vector<std::uint8_t> lattice::Multi(const mpz_class& scalar) const {
+    std::vector<mpz_class> decomp = decompose(scalar);
+    std::size_t maxLen = 0;
+    for (const mpz_class& v : decomp) {
+        if (sgn(v) != 0) maxLen = std::max(maxLen, mpz_sizeinbase(v.get_mpz_t(), 2));
+    }
+    std::vector<std::uint8_t> out(maxLen, 0);
+    for (std::size_t j = 0; j < decomp.size(); ++j) {
+        // Bits of the magnitude; the components of curveLattice are never negative.
+        mpz_class mag = abs(decomp[j]);
+        for (std::size_t i = 0; i < maxLen; ++i) {
+            if (mpz_tstbit(mag.get_mpz_t(), i)) out[i] = static_cast<std::uint8_t>(out[i] + (1u << j));
+        }
+    }
+    return out;
+}
+
+}  // namespace bn256

@@ -1,0 +1,115 @@
+// Helpers shared by the field and tower tests: conversions between field
+// elements and GMP integers, a reference GF(p^2) in GMP, and seeded random
+// elements (fixed seeds, so every failure reproduces).
+#pragma once
+
+#include <gmpxx.h>
+
+#include <cstdint>
+#include <random>
+
+#include "bn256/gfp.h"
+#include "bn256/gfp12.h"
+#include "bn256/gfp2.h"
+#include "bn256/gfp6.h"
+
+namespace bn256_testing {
+
+inline const mpz_class& Prime() {
+    static const mpz_class p(
+        "21888242871839275222246405745257275088696311157297823662689037894645226208583");
+    return p;
+}
+
+inline const mpz_class& R() {
+    static const mpz_class r = mpz_class(1) << 256;
+    return r;
+}
+
+// The stored 256-bit integer of an element.
+inline mpz_class Stored(const bn256::gfP& e) {
+    mpz_class v = 0;
+    for (int i = 3; i >= 0; --i) {
+        v <<= 64;
+        v += mpz_class(static_cast<unsigned long>(e.limbs[i]));
+    }
+    return v;
+}
+
+// An element whose stored integer is v (0 <= v < 2^256), taken as is.
+inline bn256::gfP FromStored(const mpz_class& v) {
+    bn256::gfP e{};
+    mpz_class t = v;
+    for (int i = 0; i < 4; ++i) {
+        mpz_class limb = t & mpz_class("0xffffffffffffffff");
+        e.limbs[i] = limb.get_ui();
+        t >>= 64;
+    }
+    return e;
+}
+
+inline mpz_class Mod(const mpz_class& v) {
+    mpz_class r;
+    mpz_mod(r.get_mpz_t(), v.get_mpz_t(), Prime().get_mpz_t());
+    return r;
+}
+
+// The Montgomery form of v mod p, computed with GMP.
+inline bn256::gfP Mont(const mpz_class& v) { return FromStored(Mod(Mod(v) * R())); }
+
+// The plain value of a Montgomery-form element, computed with GMP.
+inline mpz_class Plain(const bn256::gfP& e) {
+    mpz_class rInv;
+    mpz_invert(rInv.get_mpz_t(), R().get_mpz_t(), Prime().get_mpz_t());
+    return Mod(Stored(e) * rInv);
+}
+
+// GF(p^2) = GF(p)[i]/(i^2 + 1) on plain GMP integers: x·i + y.
+struct RefP2 {
+    mpz_class x, y;
+};
+
+inline RefP2 RefMul(const RefP2& a, const RefP2& b) {
+    return {Mod(a.x * b.y + a.y * b.x), Mod(a.y * b.y - a.x * b.x)};
+}
+
+inline RefP2 RefPow(RefP2 base, mpz_class e) {
+    RefP2 result{0, 1};
+    while (e > 0) {
+        if (mpz_odd_p(e.get_mpz_t())) result = RefMul(result, base);
+        base = RefMul(base, base);
+        e >>= 1;
+    }
+    return result;
+}
+
+inline bn256::gfP2 MontP2(const RefP2& a) { return {Mont(a.x), Mont(a.y)}; }
+
+// xi = i + 9.
+inline RefP2 RefXi() { return {1, 9}; }
+
+// Seeded source of field and tower elements.
+class Elements {
+public:
+    explicit Elements(std::uint64_t seed) : rng_(seed) {}
+
+    // A uniformly drawn 256-bit integer (not reduced).
+    mpz_class Any256() {
+        mpz_class v = 0;
+        for (int i = 0; i < 4; ++i) {
+            v <<= 64;
+            v += mpz_class(static_cast<unsigned long>(rng_()));
+        }
+        return v;
+    }
+
+    bn256::gfP Fp() { return FromStored(Mod(Any256())); }
+    bn256::gfP2 Fp2() { return {Fp(), Fp()}; }
+    bn256::gfP6 Fp6() { return {Fp2(), Fp2(), Fp2()}; }
+    bn256::gfP12 Fp12() { return {Fp6(), Fp6()}; }
+
+private:
+    std::mt19937_64 rng_;
+};
+
+}  // namespace bn256_testing

@@ -1,0 +1,163 @@
+#include "bn256/gfp2.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bn256/field_testing.h"
+
+namespace bn256 {
+namespace {
+
+using bn256_testing::Elements;
+using bn256_testing::Mont;
+using bn256_testing::Plain;
+using bn256_testing::RefMul;
+using bn256_testing::RefP2;
+
+gfP2 One() { return gfP2{}.SetOne(); }
+gfP2 Xi() { return {newGFp(1), newGFp(9)}; }
+
+TEST(GfP2Test, ISquaredIsMinusOne) {
+    const gfP2 i = {newGFp(1), gfP{}};
+    gfP2 e;
+    e.Mul(i, i);
+    EXPECT_TRUE(e.x.IsZero());
+    EXPECT_EQ(e.y, newGFp(-1));
+    EXPECT_EQ(bn256_testing::Stored(e.y), bn256_testing::Stored(Mont(bn256_testing::Prime() - 1)));
+}
+
+TEST(GfP2Test, MulMatchesGmp) {
+    Elements rand(21);
+    for (int n = 0; n < 30; ++n) {
+        const gfP2 a = rand.Fp2(), b = rand.Fp2();
+        gfP2 e;
+        e.Mul(a, b);
+        RefP2 expected = RefMul({Plain(a.x), Plain(a.y)}, {Plain(b.x), Plain(b.y)});
+        EXPECT_EQ(e.x, Mont(expected.x));
+        EXPECT_EQ(e.y, Mont(expected.y));
+    }
+}
+
+TEST(GfP2Test, SquareMulXiAndMulScalarMatchMul) {
+    Elements rand(22);
+    for (int n = 0; n < 30; ++n) {
+        const gfP2 a = rand.Fp2();
+        const gfP s = rand.Fp();
+        gfP2 square, mulSelf, mulXi, mulByXi, scaled, mulByScalar;
+        EXPECT_EQ(square.Square(a), mulSelf.Mul(a, a));
+        EXPECT_EQ(mulXi.MulXi(a), mulByXi.Mul(a, Xi()));
+        EXPECT_EQ(scaled.MulScalar(a, s), mulByScalar.Mul(a, gfP2{gfP{}, s}));
+    }
+}
+
+TEST(GfP2Test, InvertGivesTheInverseAndZeroForZero) {
+    gfP2 e = One();
+    e.Invert(gfP2{});
+    EXPECT_TRUE(e.IsZero());
+
+    Elements rand(23);
+    for (int n = 0; n < 20; ++n) {
+        const gfP2 a = rand.Fp2();
+        gfP2 inv, product;
+        inv.Invert(a);
+        EXPECT_TRUE(product.Mul(a, inv).IsOne());
+    }
+    // Elements with one part zero.
+    for (const gfP2& a : {gfP2{newGFp(5), gfP{}}, gfP2{gfP{}, newGFp(5)}}) {
+        gfP2 inv, product;
+        inv.Invert(a);
+        EXPECT_TRUE(product.Mul(a, inv).IsOne());
+    }
+}
+
+TEST(GfP2Test, ConjugateIsAnInvolutionAndFixesGfp) {
+    Elements rand(24);
+    const gfP2 a = rand.Fp2();
+    gfP2 c;
+    c.Conjugate(a);
+    EXPECT_EQ(c.y, a.y);
+    gfP negX;
+    gfpNeg(negX, a.x);
+    EXPECT_EQ(c.x, negX);
+    EXPECT_EQ(c.Conjugate(c), a);
+
+    const gfP2 real = {gfP{}, rand.Fp()};
+    EXPECT_EQ(c.Conjugate(real), real);
+}
+
+TEST(GfP2Test, OneAndZeroPredicates) {
+    EXPECT_TRUE(One().IsOne());
+    EXPECT_FALSE(One().IsZero());
+    EXPECT_TRUE(gfP2{}.IsZero());
+    EXPECT_FALSE(gfP2{}.IsOne());
+    // One means the Montgomery form of 1, not the plain integer.
+    const gfP2 plainOne = {gfP{}, gfP{{1, 0, 0, 0}}};
+    EXPECT_FALSE(plainOne.IsOne());
+    gfP2 e = {newGFp(3), newGFp(4)};
+    EXPECT_TRUE(e.SetZero().IsZero());
+}
+
+TEST(GfP2Test, StringOfOne) {
+    EXPECT_EQ(One().String(), "(" + std::string(64, '0') +
+                                  ", 0e0a77c19a07df2f666ea36f7879462c0a78eb28f5c70b3dd35d438dc58f0d9d)");
+}
+
+TEST(GfP2Test, DecodeOfOneIsPlain) {
+    const gfP2 one = One();
+    const gfP2 decoded = gfP2Decode(one);
+    EXPECT_EQ(decoded.x, gfP{});
+    EXPECT_EQ(decoded.y, (gfP{{1, 0, 0, 0}}));
+    EXPECT_TRUE(one.IsOne()) << "the operand is left as it was";
+}
+
+// Every operation with its receiver sharing storage with an operand gives what
+// it gives into a separate receiver.
+TEST(GfP2Test, OperationsAcceptAliasedReceivers) {
+    using Binary = std::function<void(gfP2&, const gfP2&, const gfP2&)>;
+    using Unary = std::function<void(gfP2&, const gfP2&)>;
+    const std::vector<std::pair<const char*, Binary>> binary = {
+        {"Add", [](gfP2& e, const gfP2& a, const gfP2& b) { e.Add(a, b); }},
+        {"Sub", [](gfP2& e, const gfP2& a, const gfP2& b) { e.Sub(a, b); }},
+        {"Mul", [](gfP2& e, const gfP2& a, const gfP2& b) { e.Mul(a, b); }},
+    };
+    const std::vector<std::pair<const char*, Unary>> unary = {
+        {"Set", [](gfP2& e, const gfP2& a) { e.Set(a); }},
+        {"Neg", [](gfP2& e, const gfP2& a) { e.Neg(a); }},
+        {"Conjugate", [](gfP2& e, const gfP2& a) { e.Conjugate(a); }},
+        {"Square", [](gfP2& e, const gfP2& a) { e.Square(a); }},
+        {"MulXi", [](gfP2& e, const gfP2& a) { e.MulXi(a); }},
+        {"Invert", [](gfP2& e, const gfP2& a) { e.Invert(a); }},
+        {"MulScalar", [](gfP2& e, const gfP2& a) { e.MulScalar(a, newGFp(7)); }},
+    };
+    Elements rand(25);
+    const gfP2 a = rand.Fp2(), b = rand.Fp2();
+    for (const auto& [name, op] : binary) {
+        SCOPED_TRACE(name);
+        gfP2 expected, expectedSelf;
+        op(expected, a, b);
+        op(expectedSelf, a, a);
+        gfP2 x = a;
+        op(x, x, b);
+        EXPECT_EQ(x, expected) << "e = a";
+        gfP2 y = b;
+        op(y, a, y);
+        EXPECT_EQ(y, expected) << "e = b";
+        gfP2 z = a;
+        op(z, z, z);
+        EXPECT_EQ(z, expectedSelf) << "e = a = b";
+    }
+    for (const auto& [name, op] : unary) {
+        SCOPED_TRACE(name);
+        gfP2 expected;
+        op(expected, a);
+        gfP2 x = a;
+        op(x, x);
+        EXPECT_EQ(x, expected);
+    }
+}
+
+}  // namespace
+}  // namespace bn256

@@ -1,0 +1,353 @@
+#include "bn256/gfp.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <vector>
+
+#include "bn256/cpu.h"
+#include "bn256/field_testing.h"
+
+namespace bn256 {
+namespace {
+
+using bn256_testing::Elements;
+using bn256_testing::FromStored;
+using bn256_testing::Mod;
+using bn256_testing::Mont;
+using bn256_testing::Prime;
+using bn256_testing::R;
+using bn256_testing::Stored;
+
+using MulFn = void (*)(gfP&, const gfP&, const gfP&);
+
+// The two code paths of gfpMul that this processor can run.
+std::vector<std::pair<const char*, MulFn>> MulPaths() {
+    std::vector<std::pair<const char*, MulFn>> paths = {{"MUL", gfpMulGeneric}};
+    if (cpuHasBMI2()) paths.push_back({"MULX", gfpMulBMI2});
+    return paths;
+}
+
+// The steps of the Montgomery product on GMP integers, for any 256-bit operands:
+// r = (a·b + m·p) / R with m = (a·b mod R)·np mod R, then one conditional
+// subtraction of p over five words.
+mpz_class MontgomeryModel(const mpz_class& a, const mpz_class& b) {
+    const mpz_class npBig = Stored(gfP{{np[0], np[1], np[2], np[3]}});
+    mpz_class t = a * b;
+    mpz_class m = ((t % R()) * npBig) % R();
+    mpz_class r = (t + m * Prime()) >> 256;
+    if (r >= Prime()) return (r - Prime()) % R();
+    return r;
+}
+
+// Operands at the edges of the limb arithmetic: 0, 1, p − 1, p − 2, values near
+// 2^253 and 2^254 below p, and limbs that are all ones or all zeros.
+std::vector<mpz_class> EdgeOperands() {
+    const mpz_class& p = Prime();
+    const mpz_class two = 2;
+    mpz_class ones64 = (mpz_class(1) << 64) - 1;
+    return {0,
+            1,
+            2,
+            p - 1,
+            p - 2,
+            (mpz_class(1) << 253) - 1,
+            mpz_class(1) << 253,
+            p - (mpz_class(1) << 128),
+            ones64,
+            (mpz_class(1) << 128) - 1,
+            (mpz_class(1) << 192) - 1,
+            mpz_class(1) << 192,
+            p >> 1,
+            (p + 1) >> 1,
+            Stored(newGFp(1)),
+            p - Stored(newGFp(1))};
+}
+
+TEST(GfpTest, FieldConstantsMatchTheirDefinitions) {
+    const mpz_class& p = Prime();
+    EXPECT_EQ(Stored(gfP{{p2[0], p2[1], p2[2], p2[3]}}), p);
+    const mpz_class npBig = Stored(gfP{{np[0], np[1], np[2], np[3]}});
+    EXPECT_EQ((p * npBig + 1) % R(), 0);
+    EXPECT_EQ(Stored(r2), Mod(R() * R()));
+    EXPECT_EQ(Stored(r3), Mod(R() * R() * R()));
+    EXPECT_EQ(Mod(Stored(rN1) * R()), 1);
+}
+
+TEST(GfpTest, NewGFpOneIsRModP) {
+    gfP one = newGFp(1);
+    EXPECT_EQ(one.limbs[0], 0xd35d438dc58f0d9dULL);
+    EXPECT_EQ(one.limbs[1], 0x0a78eb28f5c70b3dULL);
+    EXPECT_EQ(one.limbs[2], 0x666ea36f7879462cULL);
+    EXPECT_EQ(one.limbs[3], 0x0e0a77c19a07df2fULL);
+    EXPECT_EQ(one.String(), "0e0a77c19a07df2f666ea36f7879462c0a78eb28f5c70b3dd35d438dc58f0d9d");
+
+    gfP plain;
+    montDecode(plain, one);
+    EXPECT_EQ(plain, (gfP{{1, 0, 0, 0}}));
+}
+
+TEST(GfpTest, NewGFpHoldsTheMontgomeryFormOfSignedValues) {
+    const std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+    const std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    for (std::int64_t x : {std::int64_t{0}, std::int64_t{1}, std::int64_t{2}, std::int64_t{9},
+                           std::int64_t{-1}, std::int64_t{-9}, kMax, kMin}) {
+        SCOPED_TRACE(x);
+        EXPECT_EQ(newGFp(x), Mont(mpz_class(std::to_string(x))));
+    }
+    EXPECT_EQ(Stored(newGFp(-1)), Prime() - Stored(newGFp(1)));
+    EXPECT_EQ(newGFp(kMin), Mont(Prime() - (mpz_class(1) << 63)));
+}
+
+TEST(GfpTest, StringPrintsStoredLimbsWithLeadingZeros) {
+    gfP e{{0x1, 0xab, 0x0, 0xffffffffffffffff}};
+    EXPECT_EQ(e.String(), "ffffffffffffffff000000000000000000000000000000ab0000000000000001");
+    EXPECT_EQ(gfP{}.String(), std::string(64, '0'));
+}
+
+TEST(GfpTest, PrimitivesAtTheEdges) {
+    const mpz_class& p = Prime();
+    const gfP zero{}, one = FromStored(1), pMinus1 = FromStored(p - 1);
+    struct Case {
+        const char* name;
+        std::function<void(gfP&)> run;
+        mpz_class expected;
+    };
+    const Case cases[] = {
+        {"-0 is 0, not p", [&](gfP& c) { gfpNeg(c, zero); }, 0},
+        {"-(p-1)", [&](gfP& c) { gfpNeg(c, pMinus1); }, 1},
+        {"(p-1) + 1", [&](gfP& c) { gfpAdd(c, pMinus1, one); }, 0},
+        {"(p-1) + (p-1)", [&](gfP& c) { gfpAdd(c, pMinus1, pMinus1); }, p - 2},
+        {"0 - 1", [&](gfP& c) { gfpSub(c, zero, one); }, p - 1},
+        {"1 - (p-1)", [&](gfP& c) { gfpSub(c, one, pMinus1); }, 2},
+        {"(p-1) - (p-1)", [&](gfP& c) { gfpSub(c, pMinus1, pMinus1); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        gfP out{{7, 7, 7, 7}};
+        c.run(out);
+        EXPECT_EQ(Stored(out), c.expected);
+    }
+}
+
+TEST(GfpTest, AddSubNegMatchGmp) {
+    Elements rand(1);
+    std::vector<mpz_class> values = EdgeOperands();
+    for (int i = 0; i < 40; ++i) values.push_back(Stored(rand.Fp()));
+    for (const mpz_class& a : values) {
+        gfP neg;
+        gfpNeg(neg, FromStored(a));
+        ASSERT_EQ(Stored(neg), Mod(-a)) << a;
+        for (const mpz_class& b : values) {
+            gfP sum, diff;
+            gfpAdd(sum, FromStored(a), FromStored(b));
+            gfpSub(diff, FromStored(a), FromStored(b));
+            ASSERT_EQ(Stored(sum), Mod(a + b)) << a << " + " << b;
+            ASSERT_EQ(Stored(diff), Mod(a - b)) << a << " - " << b;
+        }
+    }
+}
+
+TEST(GfpTest, BothMulPathsMatchTheMontgomeryProduct) {
+    mpz_class rInv;
+    mpz_invert(rInv.get_mpz_t(), R().get_mpz_t(), Prime().get_mpz_t());
+    Elements rand(2);
+    std::vector<mpz_class> values = EdgeOperands();
+    for (int i = 0; i < 40; ++i) values.push_back(Stored(rand.Fp()));
+    for (const auto& [name, mul] : MulPaths()) {
+        SCOPED_TRACE(name);
+        for (const mpz_class& a : values) {
+            for (const mpz_class& b : values) {
+                gfP c;
+                mul(c, FromStored(a), FromStored(b));
+                ASSERT_EQ(Stored(c), Mod(a * b * rInv)) << a << " * " << b;
+            }
+        }
+    }
+}
+
+// Both paths run the same steps, so they agree limb for limb on every input,
+// also on operands that are not reduced, where the carry bit of T + U and the
+// five-word subtraction come into play.
+TEST(GfpTest, BothMulPathsAgreeOnUnreducedOperands) {
+    if (!cpuHasBMI2()) GTEST_SKIP() << "no BMI2 on this processor";
+    Elements rand(3);
+    std::vector<mpz_class> values = {R() - 1, R() - 2, Prime(), Prime() + 1, R() - Prime(),
+                                     mpz_class(1) << 255};
+    for (int i = 0; i < 30; ++i) values.push_back(rand.Any256());
+    for (const mpz_class& a : values) {
+        for (const mpz_class& b : values) {
+            gfP generic, bmi2;
+            gfpMulGeneric(generic, FromStored(a), FromStored(b));
+            gfpMulBMI2(bmi2, FromStored(a), FromStored(b));
+            ASSERT_EQ(generic, bmi2) << a << " * " << b;
+            ASSERT_EQ(Stored(generic), MontgomeryModel(a, b)) << a << " * " << b;
+        }
+    }
+}
+
+TEST(GfpTest, MulByMontgomeryOneIsIdentity) {
+    Elements rand(4);
+    const gfP one = newGFp(1);
+    for (const auto& [name, mul] : MulPaths()) {
+        SCOPED_TRACE(name);
+        for (int i = 0; i < 20; ++i) {
+            gfP a = rand.Fp(), c;
+            mul(c, a, one);
+            EXPECT_EQ(c, a);
+            mul(c, one, a);
+            EXPECT_EQ(c, a);
+        }
+    }
+}
+
+TEST(GfpTest, MontEncodeAndDecodeAreInverse) {
+    Elements rand(5);
+    for (int i = 0; i < 20; ++i) {
+        gfP plain = rand.Fp(), mont, back;
+        montEncode(mont, plain);
+        EXPECT_EQ(mont, Mont(Stored(plain)));
+        montDecode(back, mont);
+        EXPECT_EQ(back, plain);
+    }
+}
+
+// Every primitive with the result sharing storage with one or both operands
+// gives the value it gives into a separate result.
+TEST(GfpTest, PrimitivesAcceptAliasedResults) {
+    struct BinaryOp {
+        const char* name;
+        void (*op)(gfP&, const gfP&, const gfP&);
+    };
+    std::vector<BinaryOp> ops = {{"add", gfpAdd}, {"sub", gfpSub}, {"mul", gfpMul},
+                                 {"mulGeneric", gfpMulGeneric}};
+    if (cpuHasBMI2()) ops.push_back({"mulBMI2", gfpMulBMI2});
+    Elements rand(6);
+    for (const auto& [name, op] : ops) {
+        SCOPED_TRACE(name);
+        for (int i = 0; i < 10; ++i) {
+            const gfP a = rand.Fp(), b = rand.Fp();
+            gfP expected, expectedSquare;
+            op(expected, a, b);
+            op(expectedSquare, a, a);
+
+            gfP x = a;
+            op(x, x, b);
+            EXPECT_EQ(x, expected) << "result = first operand";
+            gfP y = b;
+            op(y, a, y);
+            EXPECT_EQ(y, expected) << "result = second operand";
+            gfP z = a;
+            op(z, z, z);
+            EXPECT_EQ(z, expectedSquare) << "result = both operands";
+        }
+    }
+    const gfP a = rand.Fp();
+    gfP expected, x = a;
+    gfpNeg(expected, a);
+    gfpNeg(x, x);
+    EXPECT_EQ(x, expected) << "neg";
+}
+
+TEST(GfpTest, InvertGivesTheInverseAndZeroForZero) {
+    const gfP one = newGFp(1);
+    gfP e{{5, 5, 5, 5}};
+    e.Invert(gfP{});
+    EXPECT_TRUE(e.IsZero());
+    e.Invert(one);
+    EXPECT_EQ(e, one);
+
+    Elements rand(7);
+    for (int i = 0; i < 20; ++i) {
+        const gfP f = rand.Fp();
+        gfP inv, product;
+        inv.Invert(f);
+        gfpMul(product, f, inv);
+        EXPECT_EQ(product, one);
+        gfP aliased = f;
+        aliased.Invert(aliased);
+        EXPECT_EQ(aliased, inv);
+    }
+}
+
+// p as 32 big-endian bytes.
+std::array<std::uint8_t, 32> BytesOf(const mpz_class& v) {
+    std::array<std::uint8_t, 32> out{};
+    gfP e = FromStored(v);
+    e.Marshal(out);
+    return out;
+}
+
+TEST(GfpTest, MarshalWritesBigEndian) {
+    std::array<std::uint8_t, 32> out;
+    out.fill(0xaa);
+    gfP{{1, 0, 0, 0}}.Marshal(out);
+    std::array<std::uint8_t, 32> expected{};
+    expected[31] = 0x01;
+    EXPECT_EQ(out, expected);
+
+    gfP e{{0x0807060504030201, 0x100f0e0d0c0b0a09, 0x1817161514131211, 0x201f1e1d1c1b1a19}};
+    e.Marshal(out);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(out[i], 32 - i) << i;
+}
+
+TEST(GfpTest, UnmarshalRoundTripsAndReadsOnly32Bytes) {
+    Elements rand(8);
+    for (int i = 0; i < 10; ++i) {
+        const gfP v = rand.Fp();
+        std::vector<std::uint8_t> buf(40, 0xff);  // trailing bytes above p are ignored
+        v.Marshal(std::span<std::uint8_t>(buf).first<32>());
+        gfP back{};
+        ASSERT_TRUE(back.Unmarshal(buf).has_value());
+        EXPECT_EQ(back, v);
+    }
+}
+
+TEST(GfpTest, UnmarshalChecksTheRangeFromTheTopLimb) {
+    const mpz_class& p = Prime();
+    // Limb 3 as p's, limb 2 one below p's, limbs 1 and 0 all ones.
+    const mpz_class limb3 = p >> 192;
+    const mpz_class limb2 = ((p >> 128) & mpz_class("0xffffffffffffffff")) - 1;
+    const mpz_class topDecides = (limb3 << 192) + (limb2 << 128) + ((mpz_class(1) << 128) - 1);
+    struct Case {
+        const char* name;
+        mpz_class value;
+        const char* error;  // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"zero", 0, nullptr},
+        {"p - 1", p - 1, nullptr},
+        {"first differing limb decides", topDecides, nullptr},
+        {"p", p, "bn256: coordinate equals modulus"},
+        {"p + 1", p + 1, "bn256: coordinate exceeds modulus"},
+        {"all ones", R() - 1, "bn256: coordinate exceeds modulus"},
+        {"limb 3 above p's", (limb3 + 1) << 192, "bn256: coordinate exceeds modulus"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bytes = BytesOf(c.value);
+        gfP e{};
+        auto status = e.Unmarshal(bytes);
+        if (c.error == nullptr) {
+            EXPECT_TRUE(status.has_value());
+        } else {
+            ASSERT_FALSE(status.has_value());
+            EXPECT_EQ(status.error().Message(), c.error);
+        }
+        EXPECT_EQ(Stored(e), c.value) << "the decoded integer is kept either way";
+    }
+}
+
+TEST(GfpTest, UnmarshalRejectsShortInput) {
+    std::vector<std::uint8_t> shortInput(31, 0);
+    gfP e{};
+    auto status = e.Unmarshal(shortInput);
+    ASSERT_FALSE(status.has_value());
+    EXPECT_EQ(status.error().Message(), "bn256: not enough data");
+}
+
+}  // namespace
+}  // namespace bn256
