@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config python3
   libssl-dev libgmp-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  valgrind
 )
 
 missing=()

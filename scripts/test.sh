@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: an optimised build, and a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer that halts on the first error.
-# Installs missing Debian packages first.
+# Builds and runs every test: an optimised build (with the host test under
+# valgrind's memcheck), a build with AddressSanitizer and UndefinedBehaviorSanitizer
+# that halts on the first error, and a ThreadSanitizer build of the library that
+# runs the host tests, 32 threads among them. Installs missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 jobs=$(nproc)
 
+# run_build DIR TEST-REGEX CMAKE-OPTION...
 run_build() {
-  local dir=$1; shift
+  local dir=$1 tests=$2; shift 2
   echo "=== build ${dir} ($*)"
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" -R "$tests"
 }
 
-run_build build -DHIBE_SANITIZE=OFF
+run_build build . -DHIBE_SANITIZE=OFF -DHIBE_TSAN=OFF
 ASAN_OPTIONS=halt_on_error=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  run_build build-sanitize -DHIBE_SANITIZE=ON -DHIBE_BENCH=OFF
+  run_build build-sanitize . -DHIBE_SANITIZE=ON -DHIBE_TSAN=OFF -DHIBE_BENCH=OFF
+TSAN_OPTIONS=halt_on_error=1 \
+  run_build build-tsan '^host_' -DHIBE_TSAN=ON -DHIBE_SANITIZE=OFF -DHIBE_BENCH=OFF

@@ -302,23 +302,19 @@ std::string EscapeJsonString(std::string_view text) {
 }
 
 std::string WriteJsonMap(const std::optional<HibeMsgMap>& map) {
-    if (!map) return "null";
-    // Order the members by the keys' raw bytes as unsigned, whatever order the
-    // map type keeps (std::string_view compares through char_traits<char>,
-    // which compares as unsigned char).
-    std::vector<const HibeMsgMap::value_type*> members;
-    members.reserve(map->size());
-    for (const auto& member : *map) members.push_back(&member);
-    std::sort(members.begin(), members.end(), [](const auto* a, const auto* b) {
-        return std::string_view(a->first) < std::string_view(b->first);
-    });
+    return map ? WriteJsonMap(*map) : std::string("null");
+}
 
+std::string WriteJsonMap(const HibeMsgMap& map) {
+    // std::map on std::string keeps its keys in ascending order of their bytes
+    // taken as unsigned (char_traits<char> compares as unsigned char), a prefix
+    // first: the member order of the written form.
     std::string out = "{";
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i > 0) out += ',';
-        out += EscapeJsonString(members[i]->first);
+    for (const auto& [key, value] : map) {
+        if (out.size() > 1) out += ',';
+        out += EscapeJsonString(key);
         out += ':';
-        out += EscapeJsonString(members[i]->second);
+        out += EscapeJsonString(value);
     }
     out += '}';
     return out;

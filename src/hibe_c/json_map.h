@@ -11,11 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "hibe_amd64/hibe_msg.h"
+
 namespace hibe_c {
 
-// The message map: identity strings and "CT" to base64 texts. std::less on
-// std::string orders keys by their bytes taken as unsigned, a prefix first.
-using HibeMsgMap = std::map<std::string, std::string>;
+// The message map of the message layer: identity strings and "CT" to base64 texts.
+using HibeMsgMap = hibe_amd64::HibeMsgMap;
 
 // text as a JSON string, the double quotes included. Byte by byte:
 //   "  \  -> \"  \\          0x0A 0x0D 0x09 -> \n \r \t
@@ -27,7 +28,10 @@ using HibeMsgMap = std::map<std::string, std::string>;
 //     then examined on its own.
 std::string EscapeJsonString(std::string_view text);
 
-// "null" for an absent map, otherwise the object as described above.
+// The object as described above.
+std::string WriteJsonMap(const HibeMsgMap& map);
+
+// "null" for an absent map, otherwise the object.
 std::string WriteJsonMap(const std::optional<HibeMsgMap>& map);
 
 // The map held by one JSON text (whitespace around it allowed), or no map when

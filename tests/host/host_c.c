@@ -1,11 +1,15 @@
 /*
  * A C host of libhibe.so: loads it with dlopen, resolves the five functions and
- * checks their results as a host sees them.
+ * checks their results as a host sees them. Right after loading, while the
+ * library's start-up may still be running, it starts `threads` threads that
+ * each call all five functions on shared, read-only organisation files (the
+ * known-answer files in data-directory) and on files and messages of their own.
  *
- *   host_c path/to/libhibe.so scratch-directory
+ *   host_c path/to/libhibe.so scratch-directory data-directory [threads]
  */
 #include <dlfcn.h>
 #include <errno.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,6 +17,7 @@
 #include <unistd.h>
 
 #include "hibe/hibe.h"
+#include "kv_list.h"
 
 typedef int64_t (*HibeSetupFn)(int64_t, StringRef, StringRef);
 typedef int64_t (*KeyGenFromMasterFn)(StringRef, StringRef, StringRef, StringRef);
@@ -29,14 +34,18 @@ static DecryptHibeMsgFn decryptHibeMsg;
 
 static int failures = 0;
 static int checks = 0;
+static pthread_mutex_t counterLock = PTHREAD_MUTEX_INITIALIZER;
 
-#define CHECK(cond)                                                      \
-    do {                                                                 \
-        ++checks;                                                        \
-        if (!(cond)) {                                                   \
-            ++failures;                                                  \
+#define CHECK(cond)                                                                  \
+    do {                                                                             \
+        int ok_ = (cond);                                                            \
+        pthread_mutex_lock(&counterLock);                                            \
+        ++checks;                                                                    \
+        if (!ok_) {                                                                  \
+            ++failures;                                                              \
             fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                \
+        }                                                                            \
+        pthread_mutex_unlock(&counterLock);                                          \
     } while (0)
 
 static StringRef ref(const char* s) {
@@ -115,11 +124,133 @@ static void testFailureResults(void) {
     CHECK(keyGenFromMaster(ref("A"), negative, ref("m"), ref("p")) == 1);
 }
 
+
+static const char* dataDir;
+
+/* The bytes of a file read through ReadKey; the caller frees r0. */
+static ReadKey_return readFile(const char* dir, const char* name) {
+    char path[8192];
+    if (snprintf(path, sizeof path, "%s/%s", dir, name) >= (int)sizeof path) abort();
+    return readKey(ref(path));
+}
+
+/* Encrypts message for the receivers, each with the params at the same index. */
+static EncryptHibeMsg_return encryptFor(const char* message, int count, const char* const* ids,
+                                        const ReadKey_return* params) {
+    const void* idValues[8];
+    size_t idLens[8];
+    const void* paramsValues[8];
+    size_t paramsLens[8];
+    for (int i = 0; i < count; ++i) {
+        idValues[i] = ids[i];
+        idLens[i] = strlen(ids[i]);
+        paramsValues[i] = params[i].r0;
+        paramsLens[i] = (size_t)params[i].r1;
+    }
+    KvBlob idBlob = kvList(count, KV_VALUE_STRING, idValues, idLens);
+    KvBlob paramsBlob = kvList(count, KV_VALUE_BYTES, paramsValues, paramsLens);
+    EncryptHibeMsg_return map = encryptHibeMsg((char*)message, (int)strlen(message),
+                                               (char*)idBlob.p, (int)idBlob.n,
+                                               (char*)paramsBlob.p, (int)paramsBlob.n, 0);
+    free(idBlob.p);
+    free(paramsBlob.p);
+    return map;
+}
+
+/* Whether decrypting map as id with the key and params gives message. */
+static int decryptsTo(const char* id, ReadKey_return params, ReadKey_return key,
+                      EncryptHibeMsg_return map, const char* message) {
+    DecryptHibeMsg_return plain = decryptHibeMsg((char*)id, (int)strlen(id), params.r0,
+                                                 (int)params.r1, key.r0, (int)key.r1, map.r0,
+                                                 (int)map.r1, 0);
+    int ok = plain.r0 != NULL && plain.r1 == (int64_t)strlen(message) &&
+             memcmp(plain.r0, message, (size_t)plain.r1) == 0;
+    free(plain.r0);
+    return ok;
+}
+
+/* One host thread's work: an organisation of its own beside the shared one. */
+static void* roadThread(void* arg) {
+    const char* dir = (const char*)arg;
+    char master[4096], params[4096], keyDir[4096];
+    snprintf(master, sizeof master, "%s/own/own.masterKey", dir);
+    snprintf(params, sizeof params, "%s/own/own.params", dir);
+    snprintf(keyDir, sizeof keyDir, "%s/privateKeys", dir);
+
+    CHECK(hibeSetup(2, ref("own"), ref(dir)) == 0);
+    CHECK(keyGenFromMaster(ref("T/x"), ref(dir), ref(master), ref(params)) == 0);
+
+    /* A key of the shared organisation, made from its read-only files. */
+    char sharedMaster[4096], sharedParams[4096];
+    snprintf(sharedMaster, sizeof sharedMaster, "%s/org.masterKey", dataDir);
+    snprintf(sharedParams, sizeof sharedParams, "%s/org.params", dataDir);
+    CHECK(keyGenFromMaster(ref("A/B"), ref(dir), ref(sharedMaster), ref(sharedParams)) == 0);
+
+    ReadKey_return ownParams = readKey(ref(params));
+    ReadKey_return orgParams = readFile(dataDir, "org.params");
+    ReadKey_return ownKey = readFile(keyDir, "T#x.privateKey");
+    ReadKey_return derivedKey = readFile(keyDir, "A#B.privateKey");
+    ReadKey_return sharedKey = readFile(dataDir, "A#B#C.privateKey");
+    CHECK(ownParams.r1 == 512 && orgParams.r1 == 576 && ownKey.r1 == 192);
+    CHECK(derivedKey.r1 == 256 && sharedKey.r1 == 192);
+
+    const char* ids[] = {"T/x", "A/B/C"};
+    ReadKey_return paramsList[] = {ownParams, orgParams};
+    char message[128];
+    snprintf(message, sizeof message, "message of the thread working in %s", dir);
+    EncryptHibeMsg_return map = encryptFor(message, 2, ids, paramsList);
+    CHECK(map.r0 != NULL && map.r1 > 4 && ((char*)map.r0)[0] == '{');
+    CHECK(decryptsTo("T/x", ownParams, ownKey, map, message));
+    CHECK(decryptsTo("A/B/C", orgParams, sharedKey, map, message));
+    CHECK(decryptsTo("A/B", orgParams, derivedKey, map, message));
+    CHECK(!decryptsTo("T/x", ownParams, sharedKey, map, message));
+
+    free(map.r0);
+    free(ownParams.r0);
+    free(orgParams.r0);
+    free(ownKey.r0);
+    free(derivedKey.r0);
+    free(sharedKey.r0);
+    return NULL;
+}
+
+/* The known-answer message map decrypts as each of its three holders. */
+static void testKnownAnswers(void) {
+    ReadKey_return params = readFile(dataDir, "org.params");
+    ReadKey_return map = readFile(dataDir, "map-A#B#C.json");
+    ReadKey_return plain = readFile(dataDir, "plaintext.txt");
+    CHECK(params.r0 != NULL && map.r0 != NULL && plain.r0 != NULL);
+    char message[256] = {0};
+    memcpy(message, plain.r0, (size_t)plain.r1 < sizeof message - 1 ? (size_t)plain.r1 : 0);
+    const char* holders[] = {"A", "A/B", "A/B/C"};
+    const char* keys[] = {"A.privateKey", "A#B.privateKey", "A#B#C.privateKey"};
+    EncryptHibeMsg_return asMap = {map.r0, map.r1};
+    for (int i = 0; i < 3; ++i) {
+        ReadKey_return key = readFile(dataDir, keys[i]);
+        CHECK(decryptsTo(holders[i], params, key, asMap, message));
+        free(key.r0);
+    }
+    free(params.r0);
+    free(map.r0);
+    free(plain.r0);
+}
+
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: %s path/to/libhibe.so scratch-directory\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: %s path/to/libhibe.so scratch-directory data-directory [threads]\n",
+                argv[0]);
         return 2;
     }
+    const char* dir = argv[2];
+    dataDir = argv[3];
+    int threads = argc == 5 ? atoi(argv[4]) : 8;
+    char cmd[4200];
+    snprintf(cmd, sizeof cmd, "rm -rf '%s' && mkdir -p '%s'", dir, dir);
+    if (system(cmd) != 0) return 1;
+    char(*threadDirs)[4096] = calloc((size_t)threads, sizeof *threadDirs);
+    pthread_t* ids = calloc((size_t)threads, sizeof *ids);
+    if (threadDirs == NULL || ids == NULL) return 1;
+
     void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (lib == NULL) {
         fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
@@ -131,19 +262,22 @@ int main(int argc, char** argv) {
     encryptHibeMsg = (EncryptHibeMsgFn)resolve(lib, "EncryptHibeMsg");
     decryptHibeMsg = (DecryptHibeMsgFn)resolve(lib, "DecryptHibeMsg");
 
-    /* A call made at once after loading waits for the start-up and then behaves
+    /* Calls made at once after loading wait for the start-up and then behave
        like any later call. */
+    for (int i = 0; i < threads; ++i) {
+        snprintf(threadDirs[i], sizeof threadDirs[i], "%s/thread%d", dir, i);
+        if (pthread_create(&ids[i], NULL, roadThread, threadDirs[i]) != 0) return 1;
+    }
     ReadKey_return first = readKey(ref(argv[0]));
     CHECK(first.r0 != NULL && first.r1 > 0);
     free(first.r0);
-
-    const char* dir = argv[2];
-    char cmd[4200];
-    snprintf(cmd, sizeof cmd, "rm -rf '%s' && mkdir -p '%s'", dir, dir);
-    if (system(cmd) != 0) return 1;
+    for (int i = 0; i < threads; ++i) pthread_join(ids[i], NULL);
+    free(ids);
+    free(threadDirs);
 
     testReadKey(dir);
     testFailureResults();
+    testKnownAnswers();
 
     printf("%d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;

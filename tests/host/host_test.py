@@ -1,15 +1,41 @@
 """A Python host of libhibe.so: loads it with ctypes and calls the five functions.
 
-    python3 host_test.py path/to/libhibe.so scratch-directory
+    python3 host_test.py path/to/libhibe.so scratch-directory data-directory
 """
 import ctypes
+import json
 import os
 import shutil
+import struct
 import sys
+import threading
 import unittest
 
 LIB_PATH = None
 SCRATCH = None
+DATA = None
+
+
+def kv_list(values, value_type):
+    """A key-value list blob: header, count, USER "size" (INT32), USER "0", "1", ..."""
+    def item(key, vtype, value):
+        return struct.pack("<II", 1, len(key)) + key + struct.pack("<II", vtype, len(value)) + value
+    items = [item(b"size", 0, struct.pack("<i", len(values)))]
+    items += [item(str(i).encode(), value_type, v) for i, v in enumerate(values)]
+    return b"vtkv" + b"v1.0" + b"\xff" * 8 + struct.pack("<I", len(items)) + b"".join(items)
+
+
+def id_list(ids):
+    return kv_list([i.encode() if isinstance(i, str) else i for i in ids], 1)
+
+
+def params_list(params):
+    return kv_list(params, 2)
+
+
+def data(name):
+    with open(os.path.join(DATA, name), "rb") as f:
+        return f.read()
 
 
 class StringRef(ctypes.Structure):
@@ -103,6 +129,71 @@ class HostTest(unittest.TestCase):
                 self.assertIsNone(self.lib.read_key(bad))
         self.assertIsNone(self.lib.take(self.lib.lib.ReadKey(StringRef(b"x", -1))))
 
+    def setup_org(self, name, depth=3):
+        out = self.path(name)
+        self.assertEqual(self.lib.lib.HibeSetup(depth, ref("org"), ref(out)), 0)
+        return out, os.path.join(out, "org", "org.params"), os.path.join(out, "org", "org.masterKey")
+
+    def key_gen(self, out, identity, master, params):
+        return self.lib.lib.KeyGenFromMaster(ref(identity), ref(out), ref(master), ref(params))
+
+    def test_whole_road(self):
+        out, params_path, master_path = self.setup_org("road")
+        for identity in ["A", "A/B", "A/B/C"]:
+            self.assertEqual(self.key_gen(out, identity, master_path, params_path), 0)
+        self.assertEqual(self.key_gen(out, "A", master_path, params_path), 1)
+        params = self.lib.read_key(params_path)
+        self.assertEqual(len(params), 576)
+        keys = {i: self.lib.read_key(os.path.join(out, "privateKeys", i.replace("/", "#") + ".privateKey"))
+                for i in ["A", "A/B", "A/B/C"]}
+        self.assertEqual([len(keys[i]) for i in ["A", "A/B", "A/B/C"]], [320, 256, 192])
+
+        message = "ein Schlüssel für alle".encode()
+        msg_map = self.lib.encrypt(message, id_list(["A/B/C"]), params_list([params]))
+        self.assertEqual(sorted(json.loads(msg_map)), ["A/B/C", "CT"])
+        for identity, key in keys.items():
+            with self.subTest(holder=identity):
+                self.assertEqual(self.lib.decrypt(identity.encode(), params, key, msg_map), message)
+        self.assertIsNone(self.lib.decrypt(b"A/B/C", params, keys["A"], msg_map))
+
+    def test_encryption_failure_returns_null(self):
+        params = data("org.params")
+        self.assertEqual(self.lib.encrypt(b"", id_list(["A"]), params_list([params])), b"null")
+        self.assertEqual(self.lib.encrypt(b"m", id_list(["A"]), params_list([b"x" * 64])), b"null")
+
+    def test_known_answer_map(self):
+        params, msg_map = data("org.params"), data("map-A#B#C.json")
+        for identity in ["A", "A/B", "A/B/C"]:
+            key = data(identity.replace("/", "#") + ".privateKey")
+            self.assertEqual(self.lib.decrypt(identity.encode(), params, key, msg_map),
+                             data("plaintext.txt"))
+
+    def test_threads_call_all_five_functions(self):
+        errors = []
+
+        def work(n):
+            try:
+                out, params_path, master_path = self.setup_org("thread%d" % n, depth=2)
+                assert self.key_gen(out, "T/%d" % n, master_path, params_path) == 0
+                params = self.lib.read_key(params_path)
+                key = self.lib.read_key(os.path.join(out, "privateKeys", "T#%d.privateKey" % n))
+                shared = data("org.params")
+                message = b"thread %d" % n
+                msg_map = self.lib.encrypt(message, id_list(["T/%d" % n, "A/B"]),
+                                           params_list([params, shared]))
+                assert self.lib.decrypt(b"T", params, key, msg_map) is None
+                assert self.lib.decrypt(b"T/%d" % n, params, key, msg_map) == message
+                assert self.lib.decrypt(b"A", shared, data("A.privateKey"), msg_map) == message
+            except Exception as e:  # reported in the main thread
+                errors.append(e)
+
+        threads = [threading.Thread(target=work, args=(n,)) for n in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(errors, [])
+
     def test_negative_counts_fail(self):
         self.assertEqual(self.lib.encrypt(b"m", b"", b"", lens=(-1, 0, 0)), b"null")
         self.assertIsNone(self.lib.decrypt(b"A", b"", b"", b"", lens=(1, 0, -5, 0)))
@@ -110,5 +201,5 @@ class HostTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    LIB_PATH, SCRATCH = sys.argv[1], sys.argv[2]
+    LIB_PATH, SCRATCH, DATA = sys.argv[1], sys.argv[2], sys.argv[3]
     unittest.main(argv=[sys.argv[0]], verbosity=2)

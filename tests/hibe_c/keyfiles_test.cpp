@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "bn256/bn256.h"
+#include "hibe/hibe.h"
+#include "hibe_c/hibe_c.h"
+#include "hibe_c_testing.h"
+
+namespace {
+
+using hibe_c_testing::captureStdout;
+using hibe_c_testing::readFile;
+using hibe_c_testing::writeFile;
+namespace fs = std::filesystem;
+
+class HibeSetupTest : public hibe_c_testing::ScratchDir {
+protected:
+    std::int64_t setup(std::int64_t depth, const std::string& org, std::string* out = nullptr) {
+        std::int64_t status = 0;
+        std::string printed = captureStdout([&] { status = hibe_c::HibeSetup(depth, org, root()); });
+        if (out) *out = printed;
+        return status;
+    }
+};
+
+TEST_F(HibeSetupTest, WritesParamsThenMasterKeyAndNamesEachFile) {
+    std::string out;
+    ASSERT_EQ(setup(3, "org", &out), 0);
+    const std::string params = path("org/org.params"), master = path("org/org.masterKey");
+    EXPECT_EQ(readFile(params).size(), 576u);
+    EXPECT_EQ(readFile(master).size(), 64u);
+    EXPECT_EQ(out, "[org params] storage file path: " + params + "\n" +
+                       "[org masterKey] storage file path: " + master + "\n");
+    struct stat st;
+    ASSERT_EQ(::stat(master.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u);
+}
+
+TEST_F(HibeSetupTest, SecondSetupFailsSilentlyAndChangesNothing) {
+    ASSERT_EQ(setup(3, "org"), 0);
+    const std::string params = readFile(path("org/org.params"));
+    const std::string master = readFile(path("org/org.masterKey"));
+    std::string out;
+    EXPECT_EQ(setup(3, "org", &out), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(readFile(path("org/org.params")), params);
+    EXPECT_EQ(readFile(path("org/org.masterKey")), master);
+}
+
+TEST_F(HibeSetupTest, ParamsFileWithoutMasterKeyIsReplaced) {
+    ASSERT_EQ(setup(2, "org"), 0);
+    fs::remove(path("org/org.masterKey"));
+    const std::string old = readFile(path("org/org.params"));
+    ASSERT_EQ(setup(2, "org"), 0);
+    EXPECT_NE(readFile(path("org/org.params")), old);
+}
+
+TEST_F(HibeSetupTest, DepthZeroGivesParamsNoIdentityCanUse) {
+    ASSERT_EQ(setup(0, "org"), 0);
+    EXPECT_EQ(readFile(path("org/org.params")).size(), 384u);
+    EXPECT_EQ(hibe_c::KeyGenFromMaster("A", root(), path("org/org.masterKey"),
+                                       path("org/org.params")),
+              1);
+}
+
+TEST_F(HibeSetupTest, NegativeDepthCreatesNothing) {
+    EXPECT_EQ(setup(-1, "org"), 1);
+    EXPECT_FALSE(fs::exists(path("org")));
+}
+
+TEST_F(HibeSetupTest, EmptyOrgIdPutsFilesDirectlyInOutputPath) {
+    std::string out;
+    ASSERT_EQ(setup(1, "", &out), 0);
+    EXPECT_TRUE(fs::exists(path(".params")));
+    EXPECT_TRUE(fs::exists(path(".masterKey")));
+    EXPECT_EQ(captureStdout([] { EXPECT_EQ(hibe_c::HibeSetup(1, "", ""), 1); }), "");
+}
+
+TEST_F(HibeSetupTest, PrintedPathsAreCleaned) {
+    std::string out;
+    std::int64_t status = 0;
+    out = captureStdout([&] { status = hibe_c::HibeSetup(1, "org", root() + "//keys/"); });
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(out.substr(0, out.find('\n')),
+              "[org params] storage file path: " + root() + "/keys/org/org.params");
+}
+
+TEST_F(HibeSetupTest, OrgIdWithSeparatorFailsAtTheParamsFile) {
+    // The params file a/b/a/b.params lies in a/b/a, which the call does not create.
+    EXPECT_EQ(setup(1, "a/b"), 1);
+    EXPECT_TRUE(fs::is_directory(path("a/b")));
+    EXPECT_FALSE(fs::exists(path("a/b/a")));
+    EXPECT_TRUE(fs::is_empty(path("a/b"))) << "the claimed master key file is removed again";
+}
+
+TEST_F(HibeSetupTest, ConcurrentSetupsOfOneOrganisationLeaveMatchingFiles) {
+    constexpr int kThreads = 8;
+    std::atomic<int> succeeded{0};
+    captureStdout([&] {
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kThreads; ++i) {
+            threads.emplace_back([&] {
+                if (hibe_c::HibeSetup(2, "org", root()) == 0) ++succeeded;
+            });
+        }
+        for (auto& t : threads) t.join();
+    });
+    ASSERT_EQ(succeeded.load(), 1);
+
+    // The master key alpha·G2 belongs to the params: e(alpha·G2, G) = e(G2, alpha·G).
+    hibe::Params params;
+    ASSERT_TRUE(params.Unmarshal(common::AsBytes(readFile(path("org/org.params")))).second);
+    hibe::MasterKey master;
+    ASSERT_TRUE(master.Key.Unmarshal(common::AsBytes(readFile(path("org/org.masterKey")))));
+    EXPECT_EQ(bn256::Pair(master.Key, params.G).Marshal(),
+              bn256::Pair(params.G2, params.G1).Marshal());
+}
+
+// Runs fn in a child process whose files may not grow beyond limit bytes and
+// returns its exit status.
+int withFileSizeLimit(rlim_t limit, const std::function<int()>& fn) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails with EFBIG
+        struct rlimit rl{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &rl);
+        ::_exit(fn());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(HibeSetupTest, WriteFailingPartWayLeavesNoKeyFile) {
+    const std::string org = root();
+    // The params file (576 bytes) cannot be written in full; nothing is printed.
+    EXPECT_EQ(withFileSizeLimit(100, [&] { return static_cast<int>(hibe_c::HibeSetup(3, "org", org)); }),
+              1);
+    EXPECT_FALSE(fs::exists(path("org/org.masterKey")));
+    EXPECT_FALSE(fs::exists(path("org/org.params")));
+    EXPECT_EQ(setup(3, "org"), 0) << "the organisation is not blocked by a leftover";
+}
+
+class KeyGenTest : public HibeSetupTest {
+protected:
+    void SetUp() override {
+        HibeSetupTest::SetUp();
+        ASSERT_EQ(setup(3, "org"), 0);
+    }
+    std::int64_t keyGen(const std::string& id, const std::string& org = "org") {
+        return hibe_c::KeyGenFromMaster(id, root(), path(org + "/" + org + ".masterKey"),
+                                        path(org + "/" + org + ".params"));
+    }
+};
+
+TEST_F(KeyGenTest, KeyFileNamesAndSizes) {
+    const struct {
+        std::string id, file;
+        std::size_t size;
+    } cases[] = {
+        {"A/B/C", "A#B#C.privateKey", 192},
+        {"A", "A.privateKey", 320},
+        {"", ".privateKey", 320},
+        {"A//B", "A##B.privateKey", 192},
+        {"with space/x", "with space#x.privateKey", 256},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(keyGen(c.id), 0) << c.id;
+        EXPECT_EQ(readFile(path("privateKeys/" + c.file)).size(), c.size) << c.id;
+    }
+}
+
+TEST_F(KeyGenTest, IdentityDeeperThanParamsWritesNothing) {
+    EXPECT_EQ(keyGen("A/B/C/D"), 1);
+    EXPECT_FALSE(fs::exists(path("privateKeys")));
+}
+
+TEST_F(KeyGenTest, SecondKeyGenerationFailsWhateverTheOrganisation) {
+    ASSERT_EQ(keyGen("A/B"), 0);
+    const std::string key = readFile(path("privateKeys/A#B.privateKey"));
+    ASSERT_EQ(setup(3, "other"), 0);
+    EXPECT_EQ(keyGen("A/B"), 1);
+    EXPECT_EQ(keyGen("A/B", "other"), 1);
+    EXPECT_EQ(readFile(path("privateKeys/A#B.privateKey")), key);
+}
+
+TEST_F(KeyGenTest, MasterKeyFileNeedsOnlyItsFirst64Bytes) {
+    const std::string master = readFile(path("org/org.masterKey"));
+    writeFile(path("long.masterKey"), master + "x");
+    writeFile(path("short.masterKey"), master.substr(0, 63));
+    EXPECT_EQ(hibe_c::KeyGenFromMaster("A", root(), path("long.masterKey"), path("org/org.params")), 0);
+    EXPECT_EQ(hibe_c::KeyGenFromMaster("B", root(), path("short.masterKey"), path("org/org.params")), 1);
+}
+
+TEST_F(KeyGenTest, UnreadableOrMalformedInputFilesFail) {
+    const std::string params = readFile(path("org/org.params"));
+    writeFile(path("odd.params"), params.substr(0, 575));
+    const std::string master = path("org/org.masterKey");
+    EXPECT_EQ(hibe_c::KeyGenFromMaster("A", root(), master, path("odd.params")), 1);
+    EXPECT_EQ(hibe_c::KeyGenFromMaster("A", root(), master, path("missing.params")), 1);
+    EXPECT_EQ(hibe_c::KeyGenFromMaster("A", root(), path("missing"), path("org/org.params")), 1);
+    EXPECT_FALSE(fs::exists(path("privateKeys")));
+}
+
+TEST_F(KeyGenTest, WriteFailingPartWayLeavesNoKeyFile) {
+    EXPECT_EQ(withFileSizeLimit(100, [&] { return static_cast<int>(keyGen("A")); }), 1);
+    EXPECT_FALSE(fs::exists(path("privateKeys/A.privateKey")));
+    EXPECT_EQ(keyGen("A"), 0) << "the identity is not blocked by a leftover";
+}
+
+}  // namespace
