@@ -506,7 +506,7 @@ bn256_gfpMulBMI2:
     addq %r15, %rcx
     movq %rbp, 64(%rsp)  # m1 waits in the scratch; m2, m3 stay in rsi, rcx
     # 3. U = m·p, 512 bits in r8..r15
-    # row 0: a0·b, one add-with-carry pass
+    # row 0: m0·p, one add-with-carry pass
     movq %rbx, %rdx
     mulxq .Lbn256_p(%rip), %r8, %r9
     mulxq .Lbn256_p+8(%rip), %rax, %r10
@@ -516,7 +516,7 @@ bn256_gfpMulBMI2:
     adcq %rbx, %r10
     adcq %rbp, %r11
     adcq $0, %r12
-    # row 1: a1·b0 and a1·b2 at limbs 1..4, then a1·b1 and a1·b3 at limbs 2..5
+    # row 1: m1·p0 and m1·p2 at limbs 1..4, then m1·p1 and m1·p3 at limbs 2..5
     movq 64(%rsp), %rdx
     xorl %r13d, %r13d
     mulxq .Lbn256_p(%rip), %rax, %rbx
@@ -532,7 +532,7 @@ bn256_gfpMulBMI2:
     adcq %rbx, %r11
     adcq %rbp, %r12
     adcq %rdi, %r13  # no carry out: the partial product fits
-    # row 2: a2·b0 and a2·b2 at limbs 2..5, then a2·b1 and a2·b3 at limbs 3..6
+    # row 2: m2·p0 and m2·p2 at limbs 2..5, then m2·p1 and m2·p3 at limbs 3..6
     movq %rsi, %rdx
     xorl %r14d, %r14d
     mulxq .Lbn256_p(%rip), %rax, %rbx
@@ -548,7 +548,7 @@ bn256_gfpMulBMI2:
     adcq %rbx, %r12
     adcq %rbp, %r13
     adcq %rdi, %r14  # no carry out: the partial product fits
-    # row 3: a3·b0 and a3·b2 at limbs 3..6, then a3·b1 and a3·b3 at limbs 4..7
+    # row 3: m3·p0 and m3·p2 at limbs 3..6, then m3·p1 and m3·p3 at limbs 4..7
     movq %rcx, %rdx
     xorl %r15d, %r15d
     mulxq .Lbn256_p(%rip), %rax, %rbx

@@ -101,8 +101,11 @@ TEST(GfP2Test, OneAndZeroPredicates) {
 }
 
 TEST(GfP2Test, StringOfOne) {
-    EXPECT_EQ(One().String(), "(" + std::string(64, '0') +
-                                  ", 0e0a77c19a07df2f666ea36f7879462c0a78eb28f5c70b3dd35d438dc58f0d9d)");
+    const std::string expected =
+        "(0000000000000000000000000000000000000000000000000000000000000000, "
+        "0e0a77c19a07df2f666ea36f7879462c0a78eb28f5c70b3dd35d438dc58f0d9d)";
+    EXPECT_EQ(One().String(), expected);
+    EXPECT_EQ(expected.size(), 132u);
 }
 
 TEST(GfP2Test, DecodeOfOneIsPlain) {
