@@ -28,7 +28,7 @@ constexpr Buffer kNoBuffer{nullptr, -1};
 // pointer. No memory: no buffer (r0 null, r1 -1).
 Buffer toBuffer(const common::Bytes& bytes) {
     void* p = std::malloc(bytes.size());
-    if (p == nullptr) p = std::malloc(bytes.empty() ? 1 : bytes.size());
+    if (p == nullptr && bytes.empty()) p = std::malloc(1);
     if (p == nullptr) return kNoBuffer;
     if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
     return {p, static_cast<std::int64_t>(bytes.size())};
@@ -64,9 +64,9 @@ R asRecord(Buffer b) {
 }  // namespace
 
 HIBE_EXPORT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPath) {
-    hibe_c::WaitUntilReady();
-    if (orgId.n < 0 || keyOutPath.n < 0) return 1;
     try {
+        hibe_c::WaitUntilReady();
+        if (orgId.n < 0 || keyOutPath.n < 0) return 1;
         return hibe_c::HibeSetup(depth, view(orgId), view(keyOutPath));
     } catch (...) {
         return 1;
@@ -75,9 +75,11 @@ HIBE_EXPORT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPa
 
 HIBE_EXPORT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                      StringRef masterKeyFilePath, StringRef paramsFilePath) {
-    hibe_c::WaitUntilReady();
-    if (id.n < 0 || keyOutPath.n < 0 || masterKeyFilePath.n < 0 || paramsFilePath.n < 0) return 1;
     try {
+        hibe_c::WaitUntilReady();
+        if (id.n < 0 || keyOutPath.n < 0 || masterKeyFilePath.n < 0 || paramsFilePath.n < 0) {
+            return 1;
+        }
         return hibe_c::KeyGenFromMaster(view(id), view(keyOutPath), view(masterKeyFilePath),
                                         view(paramsFilePath));
     } catch (...) {
@@ -86,9 +88,9 @@ HIBE_EXPORT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
 }
 
 HIBE_EXPORT ReadKey_return ReadKey(StringRef keyfile) {
-    hibe_c::WaitUntilReady();
-    if (keyfile.n < 0) return asRecord<ReadKey_return>(kNoBuffer);
     try {
+        hibe_c::WaitUntilReady();
+        if (keyfile.n < 0) return asRecord<ReadKey_return>(kNoBuffer);
         return asRecord<ReadKey_return>(toBuffer(hibe_c::ReadKey(view(keyfile))));
     } catch (...) {
         return asRecord<ReadKey_return>(kNoBuffer);
@@ -98,11 +100,11 @@ HIBE_EXPORT ReadKey_return ReadKey(StringRef keyfile) {
 HIBE_EXPORT EncryptHibeMsg_return EncryptHibeMsg(char* plaintext, int plaintextLen,
                                                  char* receiverIds, int receiverIdsLen,
                                                  char* params, int paramsLen, int64_t keyType) {
-    hibe_c::WaitUntilReady();
-    if (plaintextLen < 0 || receiverIdsLen < 0 || paramsLen < 0) {
-        return asRecord<EncryptHibeMsg_return>(nullResult());
-    }
     try {
+        hibe_c::WaitUntilReady();
+        if (plaintextLen < 0 || receiverIdsLen < 0 || paramsLen < 0) {
+            return asRecord<EncryptHibeMsg_return>(nullResult());
+        }
         common::Bytes result = hibe_c::EncryptHibeMsg(copyArray(plaintext, plaintextLen),
                                                       copyArray(receiverIds, receiverIdsLen),
                                                       copyArray(params, paramsLen), keyType);
@@ -116,11 +118,11 @@ HIBE_EXPORT DecryptHibeMsg_return DecryptHibeMsg(char* localId, int localIdLen, 
                                                  int paramsLen, char* prvKey, int prvKeyLen,
                                                  char* hibeMsgMap, int hibeMsgMapLen,
                                                  int64_t keyType) {
-    hibe_c::WaitUntilReady();
-    if (localIdLen < 0 || paramsLen < 0 || prvKeyLen < 0 || hibeMsgMapLen < 0) {
-        return asRecord<DecryptHibeMsg_return>(kNoBuffer);
-    }
     try {
+        hibe_c::WaitUntilReady();
+        if (localIdLen < 0 || paramsLen < 0 || prvKeyLen < 0 || hibeMsgMapLen < 0) {
+            return asRecord<DecryptHibeMsg_return>(kNoBuffer);
+        }
         return asRecord<DecryptHibeMsg_return>(toBuffer(hibe_c::DecryptHibeMsg(
             copyArray(localId, localIdLen), copyArray(params, paramsLen),
             copyArray(prvKey, prvKeyLen), copyArray(hibeMsgMap, hibeMsgMapLen), keyType)));

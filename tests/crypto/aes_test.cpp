@@ -72,7 +72,7 @@ constexpr char kGcmPlain[] =
     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a72"
     "1c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255";
 
-// The GCM test cases of the original GCM specification (96-bit IV, no AAD).
+// Published AES-GCM test cases (96-bit IV, no additional data).
 constexpr GcmVector kGcmVectors[] = {
     {"case 1", "00000000000000000000000000000000", "000000000000000000000000", "", "",
      "58e2fccefa7e3061367f1d57a4e7455a"},
