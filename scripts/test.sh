@@ -2,7 +2,9 @@
 # Builds and runs every test: an optimised build (with the host test under
 # valgrind's memcheck), a build with AddressSanitizer and UndefinedBehaviorSanitizer
 # that halts on the first error, and a ThreadSanitizer build of the library that
-# runs the host tests, 32 threads among them. Installs missing Debian packages first.
+# runs the host tests, 32 threads among them. The corpus of every fuzz target is
+# replayed as a test in each build, and every target is fuzzed for 10 seconds.
+# Installs missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +21,9 @@ run_build() {
 }
 
 run_build build . -DHIBE_SANITIZE=OFF -DHIBE_TSAN=OFF
+# Every fuzz target briefly (clang, libFuzzer), so that a new crash shows on the
+# next change; scripts/fuzz.sh SECONDS fuzzes longer.
+bash scripts/fuzz.sh 10
 ASAN_OPTIONS=halt_on_error=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_build build-sanitize . -DHIBE_SANITIZE=ON -DHIBE_TSAN=OFF -DHIBE_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1 \

@@ -13,7 +13,7 @@
 
 namespace aes {
 
-constinit const crypto::EncOpts defaultAESOpts{"NO PADDING", "GCM", true, 0, {}, true};
+const crypto::EncOpts defaultAESOpts{"NO PADDING", "GCM", true, 0, {}, true};
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 namespace sm4 {
 
-constinit const crypto::EncOpts defaultSM4Opts{"NO PADDING", "GCM", true, 0, {}, false};
+const crypto::EncOpts defaultSM4Opts{"NO PADDING", "GCM", true, 0, {}, false};
 
 namespace {
 

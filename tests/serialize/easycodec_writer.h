@@ -44,7 +44,7 @@ inline void PutRaw(Bytes& out, std::span<const std::uint8_t> bytes) {
 inline void PutHeader(Bytes& out) {
     static constexpr std::uint8_t kHeader[16] = {'v', 't', 'k', 'v', 'v', '1', '.', '0',
                                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    out.insert(out.end(), std::begin(kHeader), std::end(kHeader));
+    for (std::uint8_t b : kHeader) out.push_back(b);
 }
 
 // One item with every field exactly as given: the key length is the key's size,
