@@ -87,18 +87,229 @@ inline constexpr gfP rN1 = {{0xed84884a014afa37, 0xeb2022850278edf8, 0xcf63e9cfb
 // changed afterwards.
 inline bool hasBMI2 = false;
 
-// The two code paths of the Montgomery product, c = a·b·R^−1 mod p on the stored
-// integers. Both compute the same steps and give identical limbs for every
-// input: the 512-bit product T = a·b, m = (T mod R)·np mod R from a half product,
-// U = m·p, r = (T + U) / R, and one conditional subtraction of p. The result is
-// below p whenever a·b < R·p (in particular for operands below p). c may be a, b
-// or both. gfpMulBMI2 needs a processor with BMI2.
-void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGeneric");
-void gfpMulBMI2(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulBMI2");
+// The Montgomery product c = a·b·R^−1 mod p on the stored integers, fully
+// reduced, by word-by-word (operand-scanning) reduction interleaved with the
+// multiplication: 32 limb products and 4 single-limb multiplies.
+//
+//   t = 0
+//   for i = 0, 1, 2, 3:
+//       t = t + a_i·b                  a_i is limb i of a
+//       m = t_0·np_0 mod 2^64          t_0 is limb 0 of t, np_0 = np[0] = −p^−1 mod 2^64
+//       t = (t + m·p) / 2^64           exact: limb 0 of t + m·p is zero by the choice of m
+//   c = t − p when t ≥ p, else t
+//
+// Afterwards t·2^256 = a·b + M·p with M = m_0 + m_1·2^64 + m_2·2^128 + m_3·2^192, so
+// t ≡ a·b·R^−1 (mod p). When b < p, t < 2p before and after every round (t + a_i·b +
+// m·p < 2p + 2·(2^64 − 1)·p < 2^65·p, and the division by 2^64 brings that below 2p);
+// as p < 2^254, t fits in four limbs between rounds and in five within one, and the
+// one conditional subtraction leaves it below p. So the result is exact and fully
+// reduced whenever b < p, whatever the 256-bit a: in particular for operands below
+// p, and for montEncode and montDecode of any 256-bit integer.
+//
+// The two code paths compute exactly these steps and give identical limbs. c may be
+// a, b or both: both read a and b before they write c, allocate nothing and make no
+// branch at all.
 
-// c = a·b·R^−1 mod p: on Montgomery forms, the Montgomery form of the product.
+// The MUL path, for processors without BMI2: a function of its own (gfp.cpp).
+void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGeneric");
+
+// How the MULX path reads limb i of a and of b. With optimisation each limb is a
+// memory operand of its own, which the compiler addresses as it likes (a local by
+// the stack pointer, a constant by the instruction pointer) without a pointer
+// register. Without optimisation each of those operands would take a register of
+// its own, more than there are, so there the limbs are read at offsets from one
+// pointer register for a and one for b.
+#ifdef __OPTIMIZE__
+#define BN256_MUL_A(i) "%[a" #i "]"
+#define BN256_MUL_B(i) "%[b" #i "]"
+#define BN256_MUL_OPERANDS(x, y)                                                 \
+    [a0] "m"((x).limbs[0]), [a1] "m"((x).limbs[1]), [a2] "m"((x).limbs[2]),       \
+        [a3] "m"((x).limbs[3]), [b0] "m"((y).limbs[0]), [b1] "m"((y).limbs[1]),   \
+        [b2] "m"((y).limbs[2]), [b3] "m"((y).limbs[3])
+#else
+#define BN256_MUL_A(i) #i "*8(%[a])"
+#define BN256_MUL_B(i) #i "*8(%[b])"
+#define BN256_MUL_OPERANDS(x, y) \
+    [a] "r"((x).limbs), [b] "r"((y).limbs), "m"((x).limbs), "m"((y).limbs)
+#endif
+
+// The MULX path; the processor must have BMI2. MULX leaves the flags alone, so each
+// row x·(y_0, y_1, y_2, y_3) is added into t in two add-with-carry passes: first the
+// products with y_0 and y_2 (low and high halves land in adjacent limbs, four limbs
+// with no gaps), then those with y_1 and y_3 one limb higher. ADCX/ADOX are not used.
+// t lives in five registers used as a ring: the register that the shift frees takes
+// the high half of the next row's last product. Always inline, so that the hot
+// callers pay no call and keep their operands where they are.
+[[gnu::always_inline]] inline void gfpMulBMI2(gfP& c, const gfP& a, const gfP& b) {
+    std::uint64_t t0, t1, t2, t3, t4, x0, x1, x2, x3, m;
+    __asm__(
+        // Round 0. t = a0·b, in t0..t4 (limb 0 first): each high half added to the next
+        // product's low half.
+        "movq " BN256_MUL_A(0) ", %%rdx\n\t"
+        "mulxq " BN256_MUL_B(0) ", %[t0], %[t1]\n\t"
+        "mulxq " BN256_MUL_B(1) ", %[x0], %[t2]\n\t"
+        "mulxq " BN256_MUL_B(2) ", %[x1], %[t3]\n\t"
+        "mulxq " BN256_MUL_B(3) ", %[x2], %[t4]\n\t"
+        "addq %[x0], %[t1]\n\t"
+        "adcq %[x1], %[t2]\n\t"
+        "adcq %[x2], %[t3]\n\t"
+        "adcq $0, %[t4]\n\t"
+        // m = t0·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
+        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
+        // 1..4. Dropping limb 0 leaves t in t1, t2, t3, t4.
+        "movq %[t0], %%rdx\n\t"
+        "imulq %[np0], %%rdx\n\t"
+        "mulxq %[p0], %[x0], %[x1]\n\t"
+        "mulxq %[p2], %[x2], %[x3]\n\t"
+        "addq %[x0], %[t0]\n\t"
+        "adcq %[x1], %[t1]\n\t"
+        "adcq %[x2], %[t2]\n\t"
+        "adcq %[x3], %[t3]\n\t"
+        "mulxq %[p1], %[x0], %[x1]\n\t"
+        "mulxq %[p3], %[x2], %[x3]\n\t"
+        "adcq %[x3], %[t4]\n\t"
+        "addq %[x0], %[t1]\n\t"
+        "adcq %[x1], %[t2]\n\t"
+        "adcq %[x2], %[t3]\n\t"
+        "adcq $0, %[t4]\n\t"
+        // Round 1, t in t1, t2, t3, t4. t += a1·b: the products with b0 and b2 at
+        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a1·b3's high half goes
+        // into the free register t0.
+        "movq " BN256_MUL_A(1) ", %%rdx\n\t"
+        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
+        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
+        "addq %[x0], %[t1]\n\t"
+        "adcq %[x1], %[t2]\n\t"
+        "adcq %[x2], %[t3]\n\t"
+        "adcq %[x3], %[t4]\n\t"
+        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
+        "mulxq " BN256_MUL_B(3) ", %[x2], %[t0]\n\t"
+        "adcq $0, %[t0]\n\t"
+        "addq %[x0], %[t2]\n\t"
+        "adcq %[x1], %[t3]\n\t"
+        "adcq %[x2], %[t4]\n\t"
+        "adcq $0, %[t0]\n\t"
+        // m = t1·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
+        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
+        // 1..4. Dropping limb 0 leaves t in t2, t3, t4, t0.
+        "movq %[t1], %%rdx\n\t"
+        "imulq %[np0], %%rdx\n\t"
+        "mulxq %[p0], %[x0], %[x1]\n\t"
+        "mulxq %[p2], %[x2], %[x3]\n\t"
+        "addq %[x0], %[t1]\n\t"
+        "adcq %[x1], %[t2]\n\t"
+        "adcq %[x2], %[t3]\n\t"
+        "adcq %[x3], %[t4]\n\t"
+        "mulxq %[p1], %[x0], %[x1]\n\t"
+        "mulxq %[p3], %[x2], %[x3]\n\t"
+        "adcq %[x3], %[t0]\n\t"
+        "addq %[x0], %[t2]\n\t"
+        "adcq %[x1], %[t3]\n\t"
+        "adcq %[x2], %[t4]\n\t"
+        "adcq $0, %[t0]\n\t"
+        // Round 2, t in t2, t3, t4, t0. t += a2·b: the products with b0 and b2 at
+        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a2·b3's high half goes
+        // into the free register t1.
+        "movq " BN256_MUL_A(2) ", %%rdx\n\t"
+        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
+        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
+        "addq %[x0], %[t2]\n\t"
+        "adcq %[x1], %[t3]\n\t"
+        "adcq %[x2], %[t4]\n\t"
+        "adcq %[x3], %[t0]\n\t"
+        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
+        "mulxq " BN256_MUL_B(3) ", %[x2], %[t1]\n\t"
+        "adcq $0, %[t1]\n\t"
+        "addq %[x0], %[t3]\n\t"
+        "adcq %[x1], %[t4]\n\t"
+        "adcq %[x2], %[t0]\n\t"
+        "adcq $0, %[t1]\n\t"
+        // m = t2·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
+        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
+        // 1..4. Dropping limb 0 leaves t in t3, t4, t0, t1.
+        "movq %[t2], %%rdx\n\t"
+        "imulq %[np0], %%rdx\n\t"
+        "mulxq %[p0], %[x0], %[x1]\n\t"
+        "mulxq %[p2], %[x2], %[x3]\n\t"
+        "addq %[x0], %[t2]\n\t"
+        "adcq %[x1], %[t3]\n\t"
+        "adcq %[x2], %[t4]\n\t"
+        "adcq %[x3], %[t0]\n\t"
+        "mulxq %[p1], %[x0], %[x1]\n\t"
+        "mulxq %[p3], %[x2], %[x3]\n\t"
+        "adcq %[x3], %[t1]\n\t"
+        "addq %[x0], %[t3]\n\t"
+        "adcq %[x1], %[t4]\n\t"
+        "adcq %[x2], %[t0]\n\t"
+        "adcq $0, %[t1]\n\t"
+        // Round 3, t in t3, t4, t0, t1. t += a3·b: the products with b0 and b2 at
+        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a3·b3's high half goes
+        // into the free register t2.
+        "movq " BN256_MUL_A(3) ", %%rdx\n\t"
+        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
+        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
+        "addq %[x0], %[t3]\n\t"
+        "adcq %[x1], %[t4]\n\t"
+        "adcq %[x2], %[t0]\n\t"
+        "adcq %[x3], %[t1]\n\t"
+        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
+        "mulxq " BN256_MUL_B(3) ", %[x2], %[t2]\n\t"
+        "adcq $0, %[t2]\n\t"
+        "addq %[x0], %[t4]\n\t"
+        "adcq %[x1], %[t0]\n\t"
+        "adcq %[x2], %[t1]\n\t"
+        "adcq $0, %[t2]\n\t"
+        // m = t3·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
+        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
+        // 1..4. Dropping limb 0 leaves t in t4, t0, t1, t2.
+        "movq %[t3], %%rdx\n\t"
+        "imulq %[np0], %%rdx\n\t"
+        "mulxq %[p0], %[x0], %[x1]\n\t"
+        "mulxq %[p2], %[x2], %[x3]\n\t"
+        "addq %[x0], %[t3]\n\t"
+        "adcq %[x1], %[t4]\n\t"
+        "adcq %[x2], %[t0]\n\t"
+        "adcq %[x3], %[t1]\n\t"
+        "mulxq %[p1], %[x0], %[x1]\n\t"
+        "mulxq %[p3], %[x2], %[x3]\n\t"
+        "adcq %[x3], %[t2]\n\t"
+        "addq %[x0], %[t4]\n\t"
+        "adcq %[x1], %[t0]\n\t"
+        "adcq %[x2], %[t1]\n\t"
+        "adcq $0, %[t2]\n\t"
+        // x = t − p; a borrow means t < p, and t is kept. The result is in x0..x3.
+        "movq %[t4], %[x0]\n\t"
+        "movq %[t0], %[x1]\n\t"
+        "movq %[t1], %[x2]\n\t"
+        "movq %[t2], %[x3]\n\t"
+        "subq %[p0], %[x0]\n\t"
+        "sbbq %[p1], %[x1]\n\t"
+        "sbbq %[p2], %[x2]\n\t"
+        "sbbq %[p3], %[x3]\n\t"
+        "cmovcq %[t4], %[x0]\n\t"
+        "cmovcq %[t0], %[x1]\n\t"
+        "cmovcq %[t1], %[x2]\n\t"
+        "cmovcq %[t2], %[x3]\n\t"
+
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+          [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
+        : BN256_MUL_OPERANDS(a, b), [p0] "m"(p2[0]), [p1] "m"(p2[1]), [p2] "m"(p2[2]),
+          [p3] "m"(p2[3]), [np0] "m"(np[0])
+        : "cc");
+    c.limbs[0] = x0;
+    c.limbs[1] = x1;
+    c.limbs[2] = x2;
+    c.limbs[3] = x3;
+}
+
+#undef BN256_MUL_A
+#undef BN256_MUL_B
+#undef BN256_MUL_OPERANDS
+
+// c = a·b·R^−1 mod p: on Montgomery forms, the Montgomery form of the product. The
+// flag is set once at start-up, so the branch is always predicted.
 inline void gfpMul(gfP& c, const gfP& a, const gfP& b) {
-    if (hasBMI2) {
+    if (hasBMI2) [[likely]] {
         gfpMulBMI2(c, a, b);
     } else {
         gfpMulGeneric(c, a, b);

@@ -5,7 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "bn256/cpu.h"
@@ -31,23 +33,11 @@ std::vector<std::pair<const char*, MulFn>> MulPaths() {
     return paths;
 }
 
-// The steps of the Montgomery product on GMP integers, for any 256-bit operands:
-// r = (a·b + m·p) / R with m = (a·b mod R)·np mod R, then one conditional
-// subtraction of p over five words.
-mpz_class MontgomeryModel(const mpz_class& a, const mpz_class& b) {
-    const mpz_class npBig = Stored(gfP{{np[0], np[1], np[2], np[3]}});
-    mpz_class t = a * b;
-    mpz_class m = ((t % R()) * npBig) % R();
-    mpz_class r = (t + m * Prime()) >> 256;
-    if (r >= Prime()) return (r - Prime()) % R();
-    return r;
-}
-
 // Operands at the edges of the limb arithmetic: 0, 1, p − 1, p − 2, values near
-// 2^253 and 2^254 below p, and limbs that are all ones or all zeros.
+// 2^253 and 2^254 below p, limbs that are all ones or all zeros (also under p's
+// top limbs, lowered by one), and R mod p.
 std::vector<mpz_class> EdgeOperands() {
     const mpz_class& p = Prime();
-    const mpz_class two = 2;
     mpz_class ones64 = (mpz_class(1) << 64) - 1;
     return {0,
             1,
@@ -61,6 +51,9 @@ std::vector<mpz_class> EdgeOperands() {
             (mpz_class(1) << 128) - 1,
             (mpz_class(1) << 192) - 1,
             mpz_class(1) << 192,
+            (((p >> 192) - 1) << 192) + ((mpz_class(1) << 192) - 1),
+            (((p >> 128) - 1) << 128) + ((mpz_class(1) << 128) - 1),
+            (((p >> 64) - 1) << 64) + ones64,
             p >> 1,
             (p + 1) >> 1,
             Stored(newGFp(1)),
@@ -169,24 +162,126 @@ TEST(GfpTest, BothMulPathsMatchTheMontgomeryProduct) {
     }
 }
 
-// Both paths run the same steps, so they agree limb for limb on every input,
-// also on operands that are not reduced, where the carry bit of T + U and the
-// five-word subtraction come into play.
-TEST(GfpTest, BothMulPathsAgreeOnUnreducedOperands) {
-    if (!cpuHasBMI2()) GTEST_SKIP() << "no BMI2 on this processor";
+// The product is exact and fully reduced whenever b < p, whatever the 256-bit a
+// (montEncode and montDecode of a raw integer rely on that), and both paths give
+// the same limbs there, also where a is p or more.
+TEST(GfpTest, BothMulPathsAreExactForAnyFirstOperandWhenTheSecondIsBelowP) {
+    mpz_class rInv;
+    mpz_invert(rInv.get_mpz_t(), R().get_mpz_t(), Prime().get_mpz_t());
     Elements rand(3);
-    std::vector<mpz_class> values = {R() - 1, R() - 2, Prime(), Prime() + 1, R() - Prime(),
+    std::vector<mpz_class> firsts = {R() - 1, R() - 2, Prime(), Prime() + 1, R() - Prime(),
                                      mpz_class(1) << 255};
-    for (int i = 0; i < 30; ++i) values.push_back(rand.Any256());
-    for (const mpz_class& a : values) {
-        for (const mpz_class& b : values) {
-            gfP generic, bmi2;
-            gfpMulGeneric(generic, FromStored(a), FromStored(b));
-            gfpMulBMI2(bmi2, FromStored(a), FromStored(b));
-            ASSERT_EQ(generic, bmi2) << a << " * " << b;
-            ASSERT_EQ(Stored(generic), MontgomeryModel(a, b)) << a << " * " << b;
+    for (int i = 0; i < 30; ++i) firsts.push_back(rand.Any256());
+    std::vector<mpz_class> seconds = EdgeOperands();
+    seconds.push_back(Stored(r2));
+    for (int i = 0; i < 10; ++i) seconds.push_back(Stored(rand.Fp()));
+    for (const auto& [name, mul] : MulPaths()) {
+        SCOPED_TRACE(name);
+        for (const mpz_class& a : firsts) {
+            for (const mpz_class& b : seconds) {
+                gfP c;
+                mul(c, FromStored(a), FromStored(b));
+                ASSERT_EQ(Stored(c), Mod(a * b * rInv)) << a << " * " << b;
+            }
         }
     }
+}
+
+// In round i of the product, t += a_i·b, m = t_0·np_0, t = (t + m·p) / 2^64. An
+// a (below p) is built limb by limb so that t_0 is zero in the given round: m is
+// zero there and limb 0 passes no carry, which random operands practically never
+// reach.
+TEST(GfpTest, BothMulPathsHandleAZeroLowLimbInEveryRound) {
+    mpz_class rInv;
+    mpz_invert(rInv.get_mpz_t(), R().get_mpz_t(), Prime().get_mpz_t());
+    const mpz_class two64 = mpz_class(1) << 64;
+    std::mt19937_64 rng(10);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        for (int found = 0; found < 50;) {
+            gfP b{{rng() | 1, rng(), rng(), rng() & ((1ULL << 61) - 1)}};  // odd b0, b < p
+            // The inverse of b0 mod 2^64 by Newton's iteration (3 correct bits from b0).
+            std::uint64_t inv = b.limbs[0];
+            for (int k = 0; k < 5; ++k) inv *= 2 - b.limbs[0] * inv;
+            gfP a{{rng(), rng(), rng(), rng() & ((1ULL << 62) - 1)}};
+            mpz_class t = 0;
+            for (int i = 0; i < round; ++i) {
+                t += mpz_class(static_cast<unsigned long>(a.limbs[i])) * Stored(b);
+                mpz_class m = (mpz_class(t % two64) * np[0]) % two64;
+                t = (t + m * Prime()) >> 64;
+            }
+            const std::uint64_t t0 = mpz_class(t % two64).get_ui();
+            a.limbs[round] = (0 - t0) * inv;  // t_0 + a_round·b0 ≡ 0 (mod 2^64)
+            if (Stored(a) >= Prime()) continue;
+            ++found;
+            const mpz_class expected = Mod(Stored(a) * Stored(b) * rInv);
+            for (const auto& [name, mul] : MulPaths()) {
+                gfP c;
+                mul(c, a, b);
+                ASSERT_EQ(Stored(c), expected) << name << ": " << Stored(a) << " * " << Stored(b);
+            }
+        }
+    }
+}
+
+// Two million operand pairs below p, on both paths and through gfpMul with the
+// result in place of an operand: the same limbs everywhere, and c < p with
+// c·R ≡ a·b (mod p). Every limb is drawn either at random or from the values where
+// carries and borrows go wrong: 0, all ones, and p's own limbs and their
+// neighbours; draws of p or more are dropped.
+TEST(GfpTest, BothMulPathsMatchGmpOnMillionsOfOperands) {
+    constexpr int kPairs = 2'000'000;
+    const std::uint64_t special[] = {0,         1,         ~0ULL,     ~0ULL - 1, p2[0], p2[0] - 1,
+                                     p2[0] + 1, p2[1],     p2[1] - 1, p2[1] + 1, p2[2], p2[2] - 1,
+                                     p2[2] + 1, p2[3] - 1, p2[3],     1ULL << 63};
+    auto below = [](const gfP& x) {  // x < p, compared from the top limb
+        for (int i = 3; i >= 0; --i) {
+            if (x.limbs[i] != p2[i]) return x.limbs[i] < p2[i];
+        }
+        return false;
+    };
+    std::mt19937_64 rng(9);
+    auto draw = [&]() {
+        gfP e;
+        do {
+            for (std::uint64_t& limb : e.limbs) {
+                std::uint64_t r = rng();
+                limb = (r & 1) ? rng() : special[(r >> 1) % std::size(special)];
+            }
+            e.limbs[3] &= (1ULL << 62) - 1;
+        } while (!below(e));
+        return e;
+    };
+
+    mpz_t za, zb, zc, t, u;
+    for (mpz_ptr z : {za, zb, zc, t, u}) mpz_init2(z, 1024);
+    const bool bmi2 = cpuHasBMI2();
+    for (int i = 0; i < kPairs; ++i) {
+        const gfP a = draw(), b = draw();
+        gfP c;
+        gfpMulGeneric(c, a, b);
+        if (bmi2) {
+            gfP d;
+            gfpMulBMI2(d, a, b);
+            ASSERT_EQ(d, c) << Stored(a) << " * " << Stored(b);
+        }
+        gfP x = a, y = b;
+        gfpMul(x, x, b);
+        gfpMul(y, a, y);
+        ASSERT_EQ(x, c) << Stored(a) << " * " << Stored(b);
+        ASSERT_EQ(y, c) << Stored(a) << " * " << Stored(b);
+
+        ASSERT_TRUE(below(c)) << Stored(a) << " * " << Stored(b);
+        mpz_import(za, 4, -1, sizeof(std::uint64_t), 0, 0, a.limbs);
+        mpz_import(zb, 4, -1, sizeof(std::uint64_t), 0, 0, b.limbs);
+        mpz_import(zc, 4, -1, sizeof(std::uint64_t), 0, 0, c.limbs);
+        mpz_mul(t, za, zb);
+        mpz_mul_2exp(u, zc, 256);
+        mpz_sub(t, t, u);
+        ASSERT_TRUE(mpz_divisible_p(t, Prime().get_mpz_t()))
+            << Stored(a) << " * " << Stored(b);
+    }
+    for (mpz_ptr z : {za, zb, zc, t, u}) mpz_clear(z);
 }
 
 TEST(GfpTest, MulByMontgomeryOneIsIdentity) {
