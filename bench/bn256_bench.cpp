@@ -9,8 +9,6 @@
 #include <span>
 
 #include "bn256/bn256.h"
-#include "bn256/constants.h"
-#include "bn256/cpu.h"
 
 namespace {
 
@@ -97,13 +95,3 @@ void BM_G2Unmarshal(benchmark::State& state) {
 BENCHMARK(BM_G2Unmarshal)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    bn256::detectCpuFeatures();
-    bn256::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

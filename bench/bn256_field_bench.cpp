@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <random>
 
-#include "bn256/constants.h"
 #include "bn256/cpu.h"
 #include "bn256/gfp.h"
 #include "bn256/gfp12.h"
@@ -184,15 +183,3 @@ void BM_GfP12Invert(benchmark::State& state) {
 BENCHMARK(BM_GfP12Invert);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // The start-up the library runs at load: features first, then the constants,
-    // which turn on the MULX path where the processor has it.
-    bn256::detectCpuFeatures();
-    bn256::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

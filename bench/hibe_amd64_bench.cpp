@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "bn256/constants.h"
-#include "bn256/cpu.h"
 #include "common/random.h"
 #include "crypto/crypto.h"
-#include "crypto/sym.h"
 #include "hibe_amd64/hibe_fast.h"
 
 namespace {
@@ -85,16 +82,3 @@ void BM_DecryptHibeMsg(benchmark::State& state) {
 BENCHMARK(BM_DecryptHibeMsg)->Arg(0)->Arg(2)->ArgName("derived")->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // The library's start-up steps, in the library's order.
-    crypto::init();
-    bn256::detectCpuFeatures();
-    bn256::init();
-    sym::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -4,8 +4,6 @@
 
 #include <utility>
 
-#include "bn256/constants.h"
-#include "bn256/cpu.h"
 #include "common/random.h"
 #include "hibe/hibe.h"
 
@@ -113,13 +111,3 @@ void BM_ParamsUnmarshal(benchmark::State& state) {
 BENCHMARK(BM_ParamsUnmarshal)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    bn256::detectCpuFeatures();
-    bn256::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -395,27 +395,19 @@ TEST_F(Groups, DecodeThenEncodeReturnsInput) {
     }
     gts.push_back(arbitrary);
 
-    for (const Bytes& m : g1s) {
-        G1 e;
-        auto rest = e.Unmarshal(m);
-        ASSERT_TRUE(rest) << rest.error().Message();
-        EXPECT_TRUE(rest->empty());
-        EXPECT_EQ(e.Marshal(), m);
-    }
-    for (const Bytes& m : g2s) {
-        G2 e;
-        auto rest = e.Unmarshal(m);
-        ASSERT_TRUE(rest) << rest.error().Message();
-        EXPECT_TRUE(rest->empty());
-        EXPECT_EQ(e.Marshal(), m);
-    }
-    for (const Bytes& m : gts) {
-        GT e;
-        auto rest = e.Unmarshal(m);
-        ASSERT_TRUE(rest) << rest.error().Message();
-        EXPECT_TRUE(rest->empty());
-        EXPECT_EQ(e.Marshal(), m);
-    }
+    // Each encoding decodes whole and is written back byte for byte.
+    auto roundTrip = [](auto fresh, const std::vector<Bytes>& encodings) {
+        for (const Bytes& m : encodings) {
+            auto element = fresh;
+            auto rest = element.Unmarshal(m);
+            ASSERT_TRUE(rest) << rest.error().Message();
+            EXPECT_TRUE(rest->empty());
+            EXPECT_EQ(element.Marshal(), m);
+        }
+    };
+    roundTrip(G1{}, g1s);
+    roundTrip(G2{}, g2s);
+    roundTrip(GT{}, gts);
 }
 
 TEST_F(Groups, DecodedValuesAreNormalised) {

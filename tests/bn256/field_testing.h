@@ -5,8 +5,13 @@
 
 #include <gmpxx.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <functional>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "bn256/gfp.h"
 #include "bn256/gfp12.h"
@@ -111,5 +116,41 @@ public:
 private:
     std::mt19937_64 rng_;
 };
+
+// Operations of one tower level, by name, for the aliasing checks below.
+template <typename F>
+using BinaryOps = std::vector<std::pair<const char*, std::function<void(F&, const F&, const F&)>>>;
+template <typename F>
+using UnaryOps = std::vector<std::pair<const char*, std::function<void(F&, const F&)>>>;
+
+// Every operation gives the same value whether its result is a separate element
+// or shares storage with one operand or (binary ones) with both.
+template <typename F>
+void ExpectAliasingSafe(const BinaryOps<F>& binary, const UnaryOps<F>& unary, const F& a,
+                        const F& b) {
+    for (const auto& [name, op] : binary) {
+        SCOPED_TRACE(name);
+        F expected, expectedSelf;
+        op(expected, a, b);
+        op(expectedSelf, a, a);
+        F x = a;
+        op(x, x, b);
+        EXPECT_EQ(x, expected) << "e = a";
+        F y = b;
+        op(y, a, y);
+        EXPECT_EQ(y, expected) << "e = b";
+        F z = a;
+        op(z, z, z);
+        EXPECT_EQ(z, expectedSelf) << "e = a = b";
+    }
+    for (const auto& [name, op] : unary) {
+        SCOPED_TRACE(name);
+        F expected;
+        op(expected, a);
+        F x = a;
+        op(x, x);
+        EXPECT_EQ(x, expected);
+    }
+}
 
 }  // namespace bn256_testing
