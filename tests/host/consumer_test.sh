@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs the built library into a scratch prefix and builds the README's first
+# program against it twice, as a host project would: with pkg-config and with
+# find_package(hibe). Each program runs in an empty directory of its own (set up,
+# derive a key, encrypt, decrypt) and must print the message.
+#
+#   consumer_test.sh BUILD-DIR SOURCE-DIR SCRATCH-DIR C-COMPILER
+set -euo pipefail
+build=$1 source=$2 scratch=$3 cc=$4
+rm -rf "$scratch"
+mkdir -p "$scratch"
+prefix=$scratch/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+libdir=$(pkg-config --variable=libdir hibe)
+
+# Exactly the interface is installed, and the object answers to its SONAME.
+(cd "$prefix" && find . -type f -o -type l | sed 's/hibeTargets-[a-z]*[.]/hibeTargets-CONFIG./' | sort) \
+  >"$scratch/installed"
+diff -u - "$scratch/installed" <<'LIST'
+./include/hibe/hibe.h
+./include/hibe/hibe_list.h
+./lib/cmake/hibe/hibeConfig.cmake
+./lib/cmake/hibe/hibeConfigVersion.cmake
+./lib/cmake/hibe/hibeTargets-CONFIG.cmake
+./lib/cmake/hibe/hibeTargets.cmake
+./lib/libhibe.so
+./lib/libhibe.so.0
+./lib/libhibe.so.0.1.0
+./lib/pkgconfig/hibe.pc
+LIST
+readelf -d "$libdir/libhibe.so" | grep -q 'Library soname: \[libhibe.so.0\]'
+
+"$cc" -std=c11 -Wall -Wextra -Werror "$source/examples/hello.c" $(pkg-config --cflags --libs hibe) \
+  -o "$scratch/hello-pkg-config"
+
+cmake -S "$source/tests/host/consumer" -B "$scratch/cmake" -DCMAKE_C_COMPILER="$cc" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DHELLO_SOURCE="$source/examples/hello.c" >/dev/null
+cmake --build "$scratch/cmake" >/dev/null
+
+for program in hello-pkg-config cmake/hello; do
+  run=$scratch/run-${program//\//-}
+  mkdir -p "$run"
+  output=$(cd "$run" && LD_LIBRARY_PATH=$libdir "$scratch/$program")
+  echo "$program: $output"
+  [[ $(tail -1 <<<"$output") == "hello, A/B" ]]
+done
