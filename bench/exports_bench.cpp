@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "hibe/hibe.h"
-#include "kv_list.h"
+#include "hibe/hibe_list.h"
 
 namespace {
 
@@ -65,28 +65,28 @@ Organisation& org() {
 
 // The list blobs for receivers X0, X1, … of the organisation.
 struct Blobs {
-    KvBlob ids, params;
+    HibeList ids, params;
     explicit Blobs(int receivers) {
         std::vector<std::string> names;
         for (int i = 0; i < receivers; ++i) names.push_back(std::string(1, 'X').append(std::to_string(i)));
-        std::vector<const void*> idValues, paramsValues;
-        std::vector<std::size_t> idLens, paramsLens;
+        std::vector<const char*> idValues;
+        std::vector<const void*> paramsValues;
+        std::vector<int> paramsLens;
         for (const auto& name : names) {
-            idValues.push_back(name.data());
-            idLens.push_back(name.size());
+            idValues.push_back(name.c_str());
             paramsValues.push_back(org().params.data());
-            paramsLens.push_back(org().params.size());
+            paramsLens.push_back(static_cast<int>(org().params.size()));
         }
-        ids = kvList(receivers, KV_VALUE_STRING, idValues.data(), idLens.data());
-        params = kvList(receivers, KV_VALUE_BYTES, paramsValues.data(), paramsLens.data());
+        ids = HibeListOfStrings(receivers, idValues.data(), nullptr);
+        params = HibeListOfBytes(receivers, paramsValues.data(), paramsLens.data());
     }
     ~Blobs() {
-        std::free(ids.p);
-        std::free(params.p);
+        HibeListFree(&ids);
+        HibeListFree(&params);
     }
 };
 
-std::string encrypt(const std::string& message, const KvBlob& ids, const KvBlob& params) {
+std::string encrypt(const std::string& message, const HibeList& ids, const HibeList& params) {
     EncryptHibeMsg_return r = EncryptHibeMsg(const_cast<char*>(message.data()), static_cast<int>(message.size()),
                                              reinterpret_cast<char*>(ids.p), static_cast<int>(ids.n),
                                              reinterpret_cast<char*>(params.p), static_cast<int>(params.n), 0);
@@ -134,14 +134,14 @@ BENCHMARK(BM_EncryptHibeMsg)->Arg(1)->Arg(10)->ArgName("receivers")->Unit(benchm
 // Arg: levels derived between the holder and the receiver A/B/C (0 or 2).
 void BM_DecryptHibeMsg(benchmark::State& state) {
     const std::string receiver = "A/B/C";
-    KvBlob ids = kvList(1, KV_VALUE_STRING, std::vector<const void*>{receiver.data()}.data(),
-                        std::vector<std::size_t>{receiver.size()}.data());
+    const char* receiverValue = receiver.c_str();
+    HibeList ids = HibeListOfStrings(1, &receiverValue, nullptr);
     const void* paramsValue = org().params.data();
-    std::size_t paramsLen = org().params.size();
-    KvBlob params = kvList(1, KV_VALUE_BYTES, &paramsValue, &paramsLen);
+    int paramsLen = static_cast<int>(org().params.size());
+    HibeList params = HibeListOfBytes(1, &paramsValue, &paramsLen);
     std::string map = encrypt(std::string(1024, 'm'), ids, params);
-    std::free(ids.p);
-    std::free(params.p);
+    HibeListFree(&ids);
+    HibeListFree(&params);
 
     const bool derive = state.range(0) > 0;
     std::string holder = derive ? "A" : "A/B/C";

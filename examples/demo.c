@@ -13,7 +13,7 @@
 #include <string.h>
 
 #include "hibe/hibe.h"
-#include "kv_list.h"
+#include "hibe/hibe_list.h"
 
 typedef int64_t (*HibeSetupFn)(int64_t, StringRef, StringRef);
 typedef int64_t (*KeyGenFromMasterFn)(StringRef, StringRef, StringRef, StringRef);
@@ -72,14 +72,13 @@ int main(int argc, char** argv) {
 
     const char* message = "Hierarchical identities, one message map.";
     printf("\n4. EncryptHibeMsg(\"%s\") for A/B/C and X:\n", message);
-    const void* receivers[] = {"A/B/C", "X"};
-    size_t receiverLens[] = {5, 1};
+    const char* receivers[] = {"A/B/C", "X"};
     const void* paramsValues[] = {p.r0, p.r0};
-    size_t paramsLens[] = {(size_t)p.r1, (size_t)p.r1};
-    KvBlob idBlob = kvList(2, KV_VALUE_STRING, receivers, receiverLens);
-    KvBlob paramsBlob = kvList(2, KV_VALUE_BYTES, paramsValues, paramsLens);
-    EncryptHibeMsg_return map = encrypt((char*)message, (int)strlen(message), (char*)idBlob.p,
-                                        (int)idBlob.n, (char*)paramsBlob.p, (int)paramsBlob.n, 0);
+    int paramsLens[] = {(int)p.r1, (int)p.r1};
+    HibeList idList = HibeListOfStrings(2, receivers, NULL);
+    HibeList paramsList = HibeListOfBytes(2, paramsValues, paramsLens);
+    EncryptHibeMsg_return map = encrypt((char*)message, (int)strlen(message), idList.p, idList.n,
+                                        paramsList.p, paramsList.n, 0);
     if (map.r1 == 4 && memcmp(map.r0, "null", 4) == 0) {
         printf("\n   failed\n");
         return 1;
@@ -109,8 +108,8 @@ int main(int argc, char** argv) {
 
     free(map.r0);
     free(p.r0);
-    free(idBlob.p);
-    free(paramsBlob.p);
+    HibeListFree(&idList);
+    HibeListFree(&paramsList);
     printf("%s\n", failures == 0 ? "\nall decryptions returned the message" : "\nsome failed");
     return failures == 0 ? 0 : 1;
 }

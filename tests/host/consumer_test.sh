@@ -46,3 +46,19 @@ for program in hello-pkg-config cmake/hello; do
   echo "$program: $output"
   [[ $(tail -1 <<<"$output") == "hello, A/B" ]]
 done
+
+# The Python module finds the installed library by name.
+run=$scratch/run-python
+mkdir -p "$run"
+(cd "$run" && LD_LIBRARY_PATH=$libdir PYTHONPATH=$source/examples/python python3 - <<'PY'
+import hibe
+lib = hibe.Hibe()
+lib.setup(2, "org", "keys")
+lib.keygen("A/B", "keys", "keys/org/org.masterKey", "keys/org/org.params")
+params = lib.read_key("keys/org/org.params")
+key = lib.read_key("keys/privateKeys/A#B.privateKey")
+message_map = lib.encrypt(b"hello, A/B", [("A/B", params)])
+print(lib.decrypt("A/B", params, key, message_map).decode())
+PY
+) | tail -1 | grep -qx "hello, A/B"
+echo "python: hello, A/B"

@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "hibe/hibe.h"
-#include "kv_list.h"
+#include "hibe/hibe_list.h"
 
 typedef int64_t (*HibeSetupFn)(int64_t, StringRef, StringRef);
 typedef int64_t (*KeyGenFromMasterFn)(StringRef, StringRef, StringRef, StringRef);
@@ -124,6 +124,48 @@ static void testFailureResults(void) {
     CHECK(keyGenFromMaster(ref("A"), negative, ref("m"), ref("p")) == 1);
 }
 
+/* The list helper writes the layout byte for byte, and refuses what the
+   library would not read in full. */
+static void testHibeList(void) {
+    static const char want[] =
+        "vtkv" "v1.0" "\xff\xff\xff\xff\xff\xff\xff\xff" "\x03\0\0\0"
+        "\x01\0\0\0" "\x04\0\0\0" "size" "\0\0\0\0" "\x04\0\0\0" "\x02\0\0\0"
+        "\x01\0\0\0" "\x01\0\0\0" "0" "\x01\0\0\0" "\x03\0\0\0" "A/B"
+        "\x01\0\0\0" "\x01\0\0\0" "1" "\x01\0\0\0" "\x00\0\0\0";
+    const char* ids[] = {"A/B", ""};
+    HibeList list = HibeListOfStrings(2, ids, NULL);
+    CHECK(list.p != NULL && list.n == (int)sizeof want - 1 && memcmp(list.p, want, sizeof want - 1) == 0);
+    HibeListFree(&list);
+    CHECK(list.p == NULL && list.n == 0);
+
+    static const char bytes[] = {0, (char)0xff};
+    const void* values[HIBE_LIST_MAX_VALUES + 1];
+    int lens[HIBE_LIST_MAX_VALUES + 1];
+    for (int i = 0; i <= HIBE_LIST_MAX_VALUES; ++i) values[i] = bytes, lens[i] = 2;
+    const struct {
+        int count, len0;
+        const void* value0;
+        int built;
+    } cases[] = {
+        {0, 0, bytes, 1},
+        {HIBE_LIST_MAX_VALUES, 2, bytes, 1},
+        {HIBE_LIST_MAX_VALUES + 1, 2, bytes, 0},
+        {-1, 2, bytes, 0},
+        {1, -1, bytes, 0},
+        {1, 0, NULL, 1},
+        {1, 2, NULL, 0},
+        {1, HIBE_LIST_MAX_VALUE_LEN + 1, bytes, 0},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        values[0] = cases[i].value0;
+        lens[0] = cases[i].len0;
+        list = HibeListOfBytes(cases[i].count, values, lens);
+        CHECK((list.p != NULL) == cases[i].built);
+        HibeListFree(&list);
+    }
+    list = HibeListOfBytes(1, values, NULL);
+    CHECK(list.p == NULL);
+}
 
 static const char* dataDir;
 
@@ -137,23 +179,18 @@ static ReadKey_return readFile(const char* dir, const char* name) {
 /* Encrypts message for the receivers, each with the params at the same index. */
 static EncryptHibeMsg_return encryptFor(const char* message, int count, const char* const* ids,
                                         const ReadKey_return* params) {
-    const void* idValues[8];
-    size_t idLens[8];
     const void* paramsValues[8];
-    size_t paramsLens[8];
+    int paramsLens[8];
     for (int i = 0; i < count; ++i) {
-        idValues[i] = ids[i];
-        idLens[i] = strlen(ids[i]);
         paramsValues[i] = params[i].r0;
-        paramsLens[i] = (size_t)params[i].r1;
+        paramsLens[i] = (int)params[i].r1;
     }
-    KvBlob idBlob = kvList(count, KV_VALUE_STRING, idValues, idLens);
-    KvBlob paramsBlob = kvList(count, KV_VALUE_BYTES, paramsValues, paramsLens);
-    EncryptHibeMsg_return map = encryptHibeMsg((char*)message, (int)strlen(message),
-                                               (char*)idBlob.p, (int)idBlob.n,
-                                               (char*)paramsBlob.p, (int)paramsBlob.n, 0);
-    free(idBlob.p);
-    free(paramsBlob.p);
+    HibeList idList = HibeListOfStrings(count, ids, NULL);
+    HibeList paramsList = HibeListOfBytes(count, paramsValues, paramsLens);
+    EncryptHibeMsg_return map = encryptHibeMsg((char*)message, (int)strlen(message), idList.p,
+                                               idList.n, paramsList.p, paramsList.n, 0);
+    HibeListFree(&idList);
+    HibeListFree(&paramsList);
     return map;
 }
 
@@ -277,6 +314,7 @@ int main(int argc, char** argv) {
 
     testReadKey(dir);
     testFailureResults();
+    testHibeList();
     testKnownAnswers();
 
     printf("%d passed, %d failed\n", checks - failures, failures);
