@@ -32,6 +32,9 @@ diff -u - "$scratch/installed" <<'LIST'
 LIST
 readelf -d "$libdir/libhibe.so" | grep -q 'Library soname: \[libhibe.so.0\]'
 
+# The program the README shows is the one built here.
+diff -u <(sed '1,/\*\//d' "$source/examples/hello.c") <(sed -n '/^```c$/,/^```$/{/^```/d;p}' "$source/README.md")
+
 "$cc" -std=c11 -Wall -Wextra -Werror "$source/examples/hello.c" $(pkg-config --cflags --libs hibe) \
   -o "$scratch/hello-pkg-config"
 
