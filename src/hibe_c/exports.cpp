@@ -1,9 +1,10 @@
 // The five C entry points of libhibe.so: the only exported symbols.
 //
-// Each waits until the library is ready, checks and copies its arguments, calls
-// its body in namespace hibe_c and copies the result into a malloc buffer that
-// belongs to the host. No exception leaves these functions: one raised inside a
-// body becomes that function's failure result.
+// Each runs in the one frame of guarded(): waits until the library is ready,
+// checks and copies its arguments, calls its body in namespace hibe_c and copies
+// the result into a malloc buffer that belongs to the host. No exception leaves
+// these functions: one raised inside a body becomes that function's failure
+// result.
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -25,8 +26,8 @@ struct Buffer {
 constexpr Buffer kNoBuffer{nullptr, -1};
 
 // Copies bytes into a new malloc buffer; a 0-byte result still gets a non-null
-// pointer. No memory: no buffer (r0 null, r1 -1).
-Buffer toBuffer(const common::Bytes& bytes) {
+// pointer. No memory: no buffer (r0 null, r1 -1). Never throws.
+Buffer toBuffer(std::string_view bytes) noexcept {
     void* p = std::malloc(bytes.size());
     if (p == nullptr && bytes.empty()) p = std::malloc(1);
     if (p == nullptr) return kNoBuffer;
@@ -34,14 +35,31 @@ Buffer toBuffer(const common::Bytes& bytes) {
     return {p, static_cast<std::int64_t>(bytes.size())};
 }
 
-Buffer toBuffer(const std::optional<common::Bytes>& bytes) {
+Buffer toBuffer(const common::Bytes& bytes) noexcept {
+    return toBuffer(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+Buffer toBuffer(const std::optional<common::Bytes>& bytes) noexcept {
     return bytes ? toBuffer(*bytes) : kNoBuffer;
 }
 
-// EncryptHibeMsg has no null result: the four bytes "null", or, when even those
-// cannot be allocated, nothing better than no buffer.
-Buffer nullResult() {
-    return toBuffer(common::Bytes(hibe_c::kNullResult.begin(), hibe_c::kNullResult.end()));
+// The failure results. EncryptHibeMsg has no null result: the four bytes
+// "null", or, when even those cannot be allocated, nothing better than no buffer.
+std::int64_t statusFailure() noexcept { return 1; }
+Buffer noBuffer() noexcept { return kNoBuffer; }
+Buffer nullResult() noexcept { return toBuffer(hibe_c::kNullResult); }
+
+// The frame of every entry point: waits until the library is ready, then runs
+// body on the calling thread. An exception from either becomes the function's
+// failure result, so none crosses the C boundary.
+template <typename R, typename Body>
+R guarded(R (*failure)() noexcept, Body body) noexcept {
+    try {
+        hibe_c::WaitUntilReady();
+        return body();
+    } catch (...) {
+        return failure();
+    }
 }
 
 std::string_view view(StringRef s) {
@@ -64,69 +82,51 @@ R asRecord(Buffer b) {
 }  // namespace
 
 HIBE_EXPORT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPath) {
-    try {
-        hibe_c::WaitUntilReady();
-        if (orgId.n < 0 || keyOutPath.n < 0) return 1;
+    return guarded(statusFailure, [&]() -> std::int64_t {
+        if (orgId.n < 0 || keyOutPath.n < 0) return statusFailure();
         return hibe_c::HibeSetup(depth, view(orgId), view(keyOutPath));
-    } catch (...) {
-        return 1;
-    }
+    });
 }
 
 HIBE_EXPORT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                      StringRef masterKeyFilePath, StringRef paramsFilePath) {
-    try {
-        hibe_c::WaitUntilReady();
+    return guarded(statusFailure, [&]() -> std::int64_t {
         if (id.n < 0 || keyOutPath.n < 0 || masterKeyFilePath.n < 0 || paramsFilePath.n < 0) {
-            return 1;
+            return statusFailure();
         }
         return hibe_c::KeyGenFromMaster(view(id), view(keyOutPath), view(masterKeyFilePath),
                                         view(paramsFilePath));
-    } catch (...) {
-        return 1;
-    }
+    });
 }
 
 HIBE_EXPORT ReadKey_return ReadKey(StringRef keyfile) {
-    try {
-        hibe_c::WaitUntilReady();
-        if (keyfile.n < 0) return asRecord<ReadKey_return>(kNoBuffer);
-        return asRecord<ReadKey_return>(toBuffer(hibe_c::ReadKey(view(keyfile))));
-    } catch (...) {
-        return asRecord<ReadKey_return>(kNoBuffer);
-    }
+    return asRecord<ReadKey_return>(guarded(noBuffer, [&] {
+        if (keyfile.n < 0) return noBuffer();
+        return toBuffer(hibe_c::ReadKey(view(keyfile)));
+    }));
 }
 
 HIBE_EXPORT EncryptHibeMsg_return EncryptHibeMsg(char* plaintext, int plaintextLen,
                                                  char* receiverIds, int receiverIdsLen,
                                                  char* params, int paramsLen, int64_t keyType) {
-    try {
-        hibe_c::WaitUntilReady();
-        if (plaintextLen < 0 || receiverIdsLen < 0 || paramsLen < 0) {
-            return asRecord<EncryptHibeMsg_return>(nullResult());
-        }
-        common::Bytes result = hibe_c::EncryptHibeMsg(copyArray(plaintext, plaintextLen),
-                                                      copyArray(receiverIds, receiverIdsLen),
-                                                      copyArray(params, paramsLen), keyType);
-        return asRecord<EncryptHibeMsg_return>(toBuffer(result));
-    } catch (...) {
-        return asRecord<EncryptHibeMsg_return>(nullResult());
-    }
+    return asRecord<EncryptHibeMsg_return>(guarded(nullResult, [&] {
+        if (plaintextLen < 0 || receiverIdsLen < 0 || paramsLen < 0) return nullResult();
+        return toBuffer(hibe_c::EncryptHibeMsg(copyArray(plaintext, plaintextLen),
+                                               copyArray(receiverIds, receiverIdsLen),
+                                               copyArray(params, paramsLen), keyType));
+    }));
 }
 
 HIBE_EXPORT DecryptHibeMsg_return DecryptHibeMsg(char* localId, int localIdLen, char* params,
                                                  int paramsLen, char* prvKey, int prvKeyLen,
                                                  char* hibeMsgMap, int hibeMsgMapLen,
                                                  int64_t keyType) {
-    try {
-        hibe_c::WaitUntilReady();
+    return asRecord<DecryptHibeMsg_return>(guarded(noBuffer, [&] {
         if (localIdLen < 0 || paramsLen < 0 || prvKeyLen < 0 || hibeMsgMapLen < 0) {
-            return asRecord<DecryptHibeMsg_return>(kNoBuffer);
+            return noBuffer();
         }
-        return asRecord<DecryptHibeMsg_return>(toBuffer(hibe_c::DecryptHibeMsg(
+        return toBuffer(hibe_c::DecryptHibeMsg(
             copyArray(localId, localIdLen), copyArray(params, paramsLen),
-            copyArray(prvKey, prvKeyLen), copyArray(hibeMsgMap, hibeMsgMapLen), keyType)));
-    } catch (...) {
-        return asRecord<DecryptHibeMsg_return>(kNoBuffer);
-    }
+            copyArray(prvKey, prvKeyLen), copyArray(hibeMsgMap, hibeMsgMapLen), keyType));
+    }));
 }
