@@ -1,12 +1,9 @@
 #include "crypto/aes.h"
 
-#include <openssl/asn1.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstring>
 
 #include "crypto/cipher_context.h"
 #include "crypto/padding.h"
@@ -41,28 +38,6 @@ constexpr char kCbcBadIvLength[] = "IV must be 16 bytes, got ";
 constexpr char kCbcPartialBlock[] = "ciphertext is not a whole number of 16-byte blocks";
 constexpr char kGcmInputTooShort[] = "input shorter than nonce and tag (28 bytes)";
 constexpr char kGcmBadNonceLength[] = "nonce must be 12 bytes, got ";
-
-// Texts of the DER encoder and decoder.
-constexpr char kDerTooLong[] = "asn1: ciphertext too long to encode";
-constexpr char kDerEmpty[] = "asn1: empty input";
-constexpr char kDerMalformed[] = "asn1: truncated or malformed element";
-constexpr char kDerIndefinite[] = "asn1: indefinite length not allowed in DER";
-constexpr char kDerNonMinimal[] = "asn1: length not in minimal form";
-constexpr char kDerConstructedString[] = "asn1: constructed OCTET STRING not allowed in DER";
-constexpr char kDerExpectedSequence[] = "asn1: expected a SEQUENCE";
-constexpr char kDerExpectedOctetString[] = "asn1: expected an OCTET STRING";
-constexpr char kDerTooFewElements[] = "asn1: SEQUENCE has fewer than three elements";
-
-constexpr std::uint8_t kSequenceIdentifier = 0x30;     // universal, constructed, tag 16
-constexpr std::uint8_t kOctetStringIdentifier = 0x04;  // universal, primitive, tag 4
-constexpr std::uint8_t kConstructedOctetString = 0x24;
-
-// The fields of a decoded ciphertext, as views of the input.
-struct FieldViews {
-    common::ByteView IV;
-    common::ByteView Ciphertext;
-    common::ByteView Tag;
-};
 
 struct Ciphers {
     const EVP_CIPHER* cbc;
@@ -125,7 +100,7 @@ common::Result<Sealed> gcmSeal(const EVP_CIPHER* cipher, common::ByteView key,
 // form). As in the DER form only Ciphertext ‖ Tag counts, its last 16 bytes are
 // the tag wherever the two fields were split.
 common::Result<common::Bytes> gcmOpen(const EVP_CIPHER* cipher, common::ByteView key,
-                                      common::ByteView crypted, FieldViews fields, bool fromDer) {
+                                      common::ByteView crypted, CiphertextViews fields, bool fromDer) {
     auto ctx = newGcm(cipher, false);
     if (!ctx) return failWith(kGcmDecryptFails, ctx.error().Message());
     if (!fromDer) {
@@ -170,99 +145,7 @@ common::Result<common::Bytes> gcmOpen(const EVP_CIPHER* cipher, common::ByteView
     return plain;
 }
 
-// The length of a DER header with a one-byte identifier and a content of
-// length bytes: short form below 128, else 0x80 + n and n big-endian bytes.
-std::size_t derHeaderLength(unsigned long length) {
-    if (length < 0x80) return 2;
-    std::size_t n = 0;
-    for (; length != 0; length >>= 8) ++n;
-    return 2 + n;
-}
-
-// Reads one element with the given identifier byte at p, no further than end;
-// returns its content and moves p past it. OpenSSL parses the header; the
-// checks around it hold it to DER.
-common::Result<common::ByteView> readElement(const std::uint8_t*& p, const std::uint8_t* end,
-                                             std::uint8_t identifier) {
-    if (p == end) return common::Fail(kDerMalformed);
-    if (*p != identifier) {
-        if (identifier == kOctetStringIdentifier && *p == kConstructedOctetString) {
-            return common::Fail(kDerConstructedString);
-        }
-        return common::Fail(identifier == kSequenceIdentifier ? kDerExpectedSequence
-                                                              : kDerExpectedOctetString);
-    }
-    const unsigned char* q = p;
-    long length = 0;
-    int tag = 0;
-    int xclass = 0;
-    const int flags = ASN1_get_object(&q, &length, &tag, &xclass, end - p);
-    if (flags & 0x80) {
-        ERR_clear_error();
-        return common::Fail(kDerMalformed);
-    }
-    if (flags & 0x01) return common::Fail(kDerIndefinite);
-    if (static_cast<std::size_t>(q - p) != derHeaderLength(static_cast<unsigned long>(length))) {
-        return common::Fail(kDerNonMinimal);
-    }
-    common::ByteView content(q, static_cast<std::size_t>(length));
-    p = q + length;
-    return content;
-}
-
-// The DER form read in place; the fields view der.
-common::Result<FieldViews> decodeFields(common::ByteView der) {
-    if (der.empty()) return common::Fail(kDerEmpty);
-    const std::uint8_t* p = der.data();
-    auto sequence = readElement(p, der.data() + der.size(), kSequenceIdentifier);
-    if (!sequence) return std::unexpected(sequence.error());
-
-    // The first three elements; whatever follows them, inside the SEQUENCE or
-    // after it, is not read.
-    const std::uint8_t* q = sequence->data();
-    const std::uint8_t* end = q + sequence->size();
-    common::ByteView field[3];
-    for (common::ByteView& f : field) {
-        if (q == end) return common::Fail(kDerTooFewElements);
-        auto element = readElement(q, end, kOctetStringIdentifier);
-        if (!element) return std::unexpected(element.error());
-        f = *element;
-    }
-    return FieldViews{field[0], field[1], field[2]};
-}
-
 }  // namespace
-
-common::Result<common::Bytes> marshalCiphertext(const aesCiphertext& fields) {
-    const common::ByteView parts[] = {fields.IV, fields.Ciphertext, fields.Tag};
-    long long content = 0;
-    for (common::ByteView part : parts) {
-        if (part.size() > INT_MAX) return common::Fail(kDerTooLong);
-        const int size = ASN1_object_size(0, static_cast<int>(part.size()), V_ASN1_OCTET_STRING);
-        if (size < 0) return common::Fail(kDerTooLong);
-        content += size;
-    }
-    if (content > INT_MAX) return common::Fail(kDerTooLong);
-    const int total = ASN1_object_size(1, static_cast<int>(content), V_ASN1_SEQUENCE);
-    if (total < 0) return common::Fail(kDerTooLong);
-
-    common::Bytes der(static_cast<std::size_t>(total));
-    unsigned char* p = der.data();
-    ASN1_put_object(&p, 1, static_cast<int>(content), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
-    for (common::ByteView part : parts) {
-        ASN1_put_object(&p, 0, static_cast<int>(part.size()), V_ASN1_OCTET_STRING, V_ASN1_UNIVERSAL);
-        if (!part.empty()) std::memcpy(p, part.data(), part.size());
-        p += part.size();
-    }
-    return der;
-}
-
-common::Result<aesCiphertext> unmarshalCiphertext(common::ByteView der) {
-    auto fields = decodeFields(der);
-    if (!fields) return std::unexpected(fields.error());
-    auto own = [](common::ByteView v) { return common::Bytes(v.begin(), v.end()); };
-    return aesCiphertext{own(fields->IV), own(fields->Ciphertext), own(fields->Tag)};
-}
 
 common::Result<common::Bytes> AESKey::Decrypt(common::ByteView crypted) const {
     return DecryptWithOpts(crypted, defaultAESOpts);
@@ -317,9 +200,9 @@ common::Result<common::Bytes> AESKey::EncryptWithOpts(common::ByteView plain,
 
 common::Result<common::Bytes> AESKey::DecryptWithOpts(common::ByteView crypted,
                                                       const crypto::EncOpts& opts) const {
-    FieldViews fields;
+    CiphertextViews fields;
     if (opts.EnableASN1) {
-        auto decoded = decodeFields(crypted);
+        auto decoded = decodeCiphertext(crypted);
         if (!decoded) return failWith(kDecryptFails, decoded.error().Message());
         fields = *decoded;
     }

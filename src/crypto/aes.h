@@ -2,6 +2,7 @@
 //
 // Ciphertext forms, chosen by EncOpts::EnableASN1:
 //   DER (true):  SEQUENCE { OCTET STRING IV, OCTET STRING Ciphertext, OCTET STRING Tag }
+//                (crypto/der.h)
 //   raw (false): IV ‖ Ciphertext ‖ Tag
 // GCM: IV is the 12-byte nonce, Ciphertext as long as the plaintext, Tag 16 bytes.
 // CBC: IV is 16 bytes, Ciphertext the PKCS#5-padded plaintext encrypted (whole
@@ -16,6 +17,7 @@
 #include "common/bytes.h"
 #include "common/error.h"
 #include "common/random.h"
+#include "crypto/der.h"
 #include "crypto/symmetric_key.h"
 
 namespace aes {
@@ -30,22 +32,6 @@ inline constexpr std::uint64_t AES_GCM_MAX_PLAINTEXT = 68'719'476'704;
 // Defaults of Encrypt and Decrypt: GCM in the DER form. EncodingType "NO
 // PADDING", BlockMode "GCM", EnableMAC true, Hash 0, Label empty, EnableASN1 true.
 extern const crypto::EncOpts defaultAESOpts;
-
-// The three fields of an AES ciphertext.
-struct aesCiphertext {
-    common::Bytes IV;  // CBC IV or GCM nonce
-    common::Bytes Ciphertext;
-    common::Bytes Tag;  // GCM tag; empty in CBC mode
-};
-
-// The DER SEQUENCE of the three fields as OCTET STRINGs, lengths in minimal
-// definite form. Fails if the encoding would exceed OpenSSL's int lengths.
-common::Result<common::Bytes> marshalCiphertext(const aesCiphertext& fields);
-
-// Reads a DER SEQUENCE whose first three elements are OCTET STRINGs. DER rules
-// are enforced: definite lengths in minimal form, primitive OCTET STRINGs.
-// Elements after the third and bytes after the SEQUENCE are ignored.
-common::Result<aesCiphertext> unmarshalCiphertext(common::ByteView der);
 
 // An AES key of 16, 24 or 32 bytes (AES-128, -192, -256 by length). A key of
 // another length can be held but fails every operation. IVs and nonces come from
