@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <filesystem>
 
 namespace hibe_c {
 
@@ -24,39 +24,13 @@ common::Error StatError(std::string_view path, int err) {
 }  // namespace
 
 std::string Clean(std::string_view path) {
-    if (path.empty()) return ".";
-    const bool rooted = path.front() == '/';
-
-    // The kept elements; leading ".." elements stay only in a relative path.
-    std::vector<std::string_view> kept;
-    std::size_t dotdots = 0;  // leading ".." elements of kept, which nothing removes
-    std::size_t pos = 0;
-    while (pos < path.size()) {
-        std::size_t end = path.find('/', pos);
-        if (end == std::string_view::npos) end = path.size();
-        std::string_view element = path.substr(pos, end - pos);
-        pos = end + 1;
-
-        if (element.empty() || element == ".") continue;
-        if (element == "..") {
-            if (kept.size() > dotdots) {
-                kept.pop_back();
-            } else if (!rooted) {
-                kept.push_back(element);
-                ++dotdots;
-            }
-            continue;  // ".." right after the root is dropped
-        }
-        kept.push_back(element);
-    }
-
-    if (kept.empty()) return rooted ? "/" : ".";
-    std::string out;
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        if (rooted || i > 0) out.push_back('/');
-        out.append(kept[i]);
-    }
-    return out;
+    // lexically_normal merges separators, drops "." elements and resolves ".."
+    // against the element before it (".." right after the root goes). It leaves
+    // trailing separators ("a/" for "a/." and "a/b/..", "../" for "../a/..",
+    // "///" for itself), which go here down to the root, and the empty path.
+    std::string cleaned = std::filesystem::path(path).lexically_normal().native();
+    while (cleaned.size() > 1 && cleaned.back() == '/') cleaned.pop_back();
+    return cleaned.empty() ? "." : cleaned;
 }
 
 std::string Join(std::span<const std::string_view> elements) {

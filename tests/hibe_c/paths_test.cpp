@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +39,62 @@ TEST(Clean, Table) {
         {".hidden/./x", ".hidden/x"},
     };
     for (const auto& c : cases) EXPECT_EQ(hibe_c::Clean(c.in), c.want) << "Clean(\"" << c.in << "\")";
+}
+
+// Clean written out element by element: the reference that the library's route
+// through std::filesystem must match.
+std::string referenceClean(std::string_view path) {
+    if (path.empty()) return ".";
+    const bool rooted = path.front() == '/';
+    std::vector<std::string_view> kept;
+    std::size_t dotdots = 0;  // leading ".." elements of kept, which nothing removes
+    std::size_t pos = 0;
+    while (pos < path.size()) {
+        std::size_t end = path.find('/', pos);
+        if (end == std::string_view::npos) end = path.size();
+        std::string_view element = path.substr(pos, end - pos);
+        pos = end + 1;
+        if (element.empty() || element == ".") continue;
+        if (element == "..") {
+            if (kept.size() > dotdots) {
+                kept.pop_back();
+            } else if (!rooted) {
+                kept.push_back(element);
+                ++dotdots;
+            }
+            continue;
+        }
+        kept.push_back(element);
+    }
+    if (kept.empty()) return rooted ? "/" : ".";
+    std::string out;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (rooted || i > 0) out.push_back('/');
+        out.append(kept[i]);
+    }
+    return out;
+}
+
+// Every path of up to 8 bytes over "a", ".", "/" and the zero byte: all runs of
+// separators, every mix of ".", ".." and "..." with names, leading, inner and
+// trailing, rooted or not.
+TEST(Clean, MatchesReferenceOnEveryShortPath) {
+    constexpr char kAlphabet[] = {'a', '.', '/', '\0'};
+    std::string path;
+    std::size_t checked = 0;
+    for (std::size_t length = 0; length <= 8; ++length) {
+        std::vector<std::size_t> digit(length, 0);
+        for (;;) {
+            path.resize(length);
+            for (std::size_t i = 0; i < length; ++i) path[i] = kAlphabet[digit[i]];
+            ASSERT_EQ(hibe_c::Clean(path), referenceClean(path)) << "Clean(\"" << path << "\")";
+            ++checked;
+            std::size_t i = 0;
+            while (i < length && ++digit[i] == std::size(kAlphabet)) digit[i++] = 0;
+            if (i == length) break;
+        }
+    }
+    EXPECT_EQ(checked, 87381u);  // 4^0 + 4^1 + ... + 4^8
 }
 
 TEST(Join, Table) {
