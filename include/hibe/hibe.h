@@ -4,8 +4,8 @@
  * The whole interface of libhibe.so: five functions with C linkage. Every call
  * first waits until the library's start-up (begun when the object was loaded)
  * has finished, then runs to completion on the calling thread. Any number of
- * threads may call at once: the library keeps no state between calls and takes
- * no lock of its own. Calls that write the same key files at once are the
+ * threads may call at once: the library keeps no state between calls and, past
+ * that wait, takes no lock. Calls that write the same key files at once are the
  * host's to order.
  *
  * Arguments: a StringRef is read in place during the call and never written;
