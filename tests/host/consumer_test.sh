@@ -31,6 +31,15 @@ diff -u - "$scratch/installed" <<'LIST'
 ./lib/pkgconfig/hibe.pc
 LIST
 readelf -d "$libdir/libhibe.so" | grep -q 'Library soname: \[libhibe.so.0\]'
+# The five functions are its only defined symbols, each of version HIBE_0.
+diff -u - <(readelf --dyn-syms -W "$libdir/libhibe.so" |
+            awk '$7 != "UND" && $7 != "ABS" && ($5 == "GLOBAL" || $5 == "WEAK") {print $8}' | sort) <<'LIST'
+DecryptHibeMsg@@HIBE_0
+EncryptHibeMsg@@HIBE_0
+HibeSetup@@HIBE_0
+KeyGenFromMaster@@HIBE_0
+ReadKey@@HIBE_0
+LIST
 
 # The program the README shows is the one built here.
 diff -u <(sed '1,/\*\//d' "$source/examples/hello.c") <(sed -n '/^```c$/,/^```$/{/^```/d;p}' "$source/README.md")
