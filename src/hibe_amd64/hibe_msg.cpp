@@ -98,10 +98,10 @@ const HibeMsgMap::value_type* chooseEntry(const HibeMsgMap& map, std::string_vie
     return descendant != nullptr ? descendant : prefixMatch;
 }
 
-// The error that deriving the key of an entry of entryLevels levels from the
-// key of localId (localLevels levels) meets first, when the entry is deeper
-// than the params: the steps run for localLevels + 1, localLevels + 2, …, and
-// each refuses a depth beyond the params before it checks its parent.
+// The error that deriving, from key (the key of an identity of localLevels
+// levels), the key of a map entry deeper than params meets first: the steps
+// run for localLevels + 1, localLevels + 2, … levels, and each refuses a depth
+// beyond the params before it checks that its parent is one level up.
 std::string_view derivationDepthError(std::size_t localLevels, const hibe::Params& params,
                                       const hibe::PrivateKey& key) {
     const std::size_t l = params.H.size();
