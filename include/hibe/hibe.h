@@ -69,7 +69,8 @@ typedef struct {
  * writes Join(keyOutPath, orgId)/orgId.params and .../orgId.masterKey (mode
  * 0600) and prints one line naming each file to standard output.
  * Returns 0 on success, 1 on any failure (among others: the master key file
- * exists already, depth is negative).
+ * exists already, depth is negative or above 33554425, whose params would
+ * exceed an int count).
  */
 HIBE_WARN_UNUSED_RESULT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPath);
 
@@ -78,7 +79,8 @@ HIBE_WARN_UNUSED_RESULT int64_t HibeSetup(int64_t depth, StringRef orgId, String
  * and params file named by the last two arguments, and writes it to
  * keyOutPath/privateKeys/A#B#C.privateKey (mode 0600).
  * Returns 0 on success, 1 on any failure (among others: the key file exists
- * already, the identity is deeper than the params allow).
+ * already, the identity is deeper than the params allow, the master key does
+ * not belong to the params).
  */
 HIBE_WARN_UNUSED_RESULT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                                  StringRef masterKeyFilePath, StringRef paramsFilePath);
@@ -94,9 +96,10 @@ HIBE_WARN_UNUSED_RESULT ReadKey_return ReadKey(StringRef keyfile);
  * Encrypts plaintext for the receivers of the receiverIds list blob, each with the
  * params encoding at the same index of the params list blob, and returns the JSON
  * text of the message map. keyType is not read: the message is always encrypted
- * with AES. Failure: the error's text is written to standard output (no line
- * break) and r0 holds the four bytes "null" (r1 = 4), a buffer to free like any
- * other.
+ * with AES. Failure (among others: a receiver id that is not valid UTF-8, params
+ * holding an identity element, a map that would exceed 2147483647 bytes): the
+ * error's text is written to standard output (no line break) and r0 holds the
+ * four bytes "null" (r1 = 4), a buffer to free like any other.
  *
  * A list blob (hibe/hibe_list.h builds both from C arrays) is a key-value list;
  * every integer in it is 4 bytes, little-endian. It starts with a header or

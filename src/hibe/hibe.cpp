@@ -7,6 +7,7 @@
 // call consumes no randomness and changes nothing.
 #include "hibe/hibe.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,13 +18,10 @@ namespace hibe {
 namespace {
 
 constexpr std::string_view kNegativeDepth = "Cannot set up params with negative maximum depth";
+constexpr std::string_view kSetupTooDeep =
+    "Cannot set up params of a depth above 33554425: their encoding would exceed 2147483647 bytes";
 constexpr std::string_view kMasterKeyTooDeep = "Cannot generate key at greater than maximum depth.";
-constexpr std::string_view kParentKeyTooDeep = "Cannot generate key at greater than maximum depth";
 constexpr std::string_view kEmptyChildId = "Cannot generate child key for an empty identity";
-constexpr std::string_view kNotChild =
-    "Trying to generate key at depth that is not the child of the provided parent";
-constexpr std::string_view kEncryptTooDeep =
-    "Cannot encrypt to identity at greater than maximum depth of the params";
 
 common::Result<mpz_class> randomScalar(common::RandomSource& rand) {
     return common::RandomBelow(rand, bn256::Order);
@@ -47,6 +45,7 @@ std::int64_t PrivateKey::DepthLeft() const { return static_cast<std::int64_t>(B.
 
 common::Result<SetupResult> Setup(common::RandomSource& rand, std::int64_t l) {
     if (l < 0) return common::Fail(std::string(kNegativeDepth));
+    if (l > kMaxDepth) return common::Fail(std::string(kSetupTooDeep));
 
     SetupResult out;
     Params& params = out.params;
@@ -156,6 +155,21 @@ common::Result<Ciphertext> Encrypt(common::RandomSource& rand, Params& params, c
     ct.C = identityPoint(params, id);
     ct.C.ScalarMult(ct.C, *s);
     return ct;
+}
+
+bool HoldsIdentityElement(const Params& params) {
+    // An unset element counts as the identity, as in every group operation.
+    const auto isIdentity = [](const auto& element) {
+        return !element.p || element.p->IsInfinity();
+    };
+    return isIdentity(params.G) || isIdentity(params.G1) || isIdentity(params.G2) ||
+           isIdentity(params.G3) || std::ranges::any_of(params.H, isIdentity);
+}
+
+bool MasterKeyMatches(const Params& params, const MasterKey& master) {
+    // e(alpha·G2, G) = e(G2, G)^alpha = e(G2, alpha·G) = e(G2, G1).
+    return bn256::Pair(master.Key, params.G).Marshal() ==
+           bn256::Pair(params.G2, params.G1).Marshal();
 }
 
 bn256::GT Decrypt(const PrivateKey& key, const Ciphertext& ciphertext) {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -107,15 +108,29 @@ struct Ciphertext {
     std::pair<Ciphertext*, bool> Unmarshal(common::ByteView marshalled);
 };
 
+// Error texts that callers raise themselves when they refuse an identity before
+// hashing its levels (the same texts as the operations' own depth checks).
+inline constexpr std::string_view kParentKeyTooDeep =
+    "Cannot generate key at greater than maximum depth";
+inline constexpr std::string_view kNotChild =
+    "Trying to generate key at depth that is not the child of the provided parent";
+inline constexpr std::string_view kEncryptTooDeep =
+    "Cannot encrypt to identity at greater than maximum depth of the params";
+
+// The greatest depth whose parameter encoding, 384 + 64·l bytes, a C int count
+// can still hold: (2^31 − 1 − 384) / 64, rounded down.
+inline constexpr std::int64_t kMaxDepth = 33'554'425;
+
 // The result of Setup.
 struct SetupResult {
     Params params;
     MasterKey masterKey;
 };
 
-// Sets up a hierarchy of maximum depth l ≥ 0. Draws, in this order, one G2
-// element (G), one scalar (alpha) and 2 + l G1 elements (G2, G3, H[0..l−1]).
-// Fails with the source's error, unchanged, or for a negative l before any draw.
+// Sets up a hierarchy of maximum depth l, 0 ≤ l ≤ kMaxDepth. Draws, in this
+// order, one G2 element (G), one scalar (alpha) and 2 + l G1 elements (G2, G3,
+// H[0..l−1]). Fails with the source's error, unchanged, or, before any draw, for
+// a negative l and for an l above kMaxDepth.
 common::Result<SetupResult> Setup(common::RandomSource& rand, std::int64_t l);
 
 // The key of id made from the master key; draws one scalar r. Fails, before any
@@ -138,6 +153,17 @@ common::Result<PrivateKey> KeyGenFromParent(common::RandomSource& rand, const Pa
 // params.H; otherwise only with the source's error, leaving the cache as it was.
 common::Result<Ciphertext> Encrypt(common::RandomSource& rand, Params& params, const HibeId& id,
                                    const bn256::GT& message);
+
+// Whether any of G, G1, G2, G3 and the entries of H is the identity of its
+// group. Setup never makes one (every element is drawn at random), but decoding
+// accepts the all-zero encodings; encrypting with such parameters would let
+// anyone read the message.
+bool HoldsIdentityElement(const Params& params);
+
+// Whether master is the master key of params: e(master, G) = e(G2, G1), which
+// holds for alpha·G2 with G1 = alpha·G and for no other element of G1 (when G2
+// and G are not the identity).
+bool MasterKeyMatches(const Params& params, const MasterKey& master);
 
 // Recovers the element that ciphertext carries: M for a key of the ciphertext's
 // own identity vector, some other element (and no error) for any other key, an

@@ -22,6 +22,15 @@ common::Result<hibe_amd64::HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext
     return hibe_amd64::EncryptHibeMsg(plaintext, receiverIds, paramsList, symKeyType);
 }
 
+common::Result<hibe_amd64::SealedMessage> SealHibeMsg(common::ByteView plaintext,
+                                                      common::Bytes* owner,
+                                                      std::span<const std::string> receiverIds,
+                                                      std::span<hibe::Params* const> paramsList,
+                                                      crypto::KeyType symKeyType,
+                                                      const hibe_amd64::MapCheck& check) {
+    return hibe_amd64::SealHibeMsg(plaintext, owner, receiverIds, paramsList, symKeyType, check);
+}
+
 common::Result<common::Bytes> DecryptHibeMsg(std::string_view localId,
                                              const hibe::Params* hibeParams,
                                              const hibe::PrivateKey* prvKey,

@@ -36,6 +36,14 @@ common::Result<hibe_amd64::HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext
                                                       std::span<hibe::Params* const> paramsList,
                                                       crypto::KeyType symKeyType);
 
+// hibe_amd64::SealHibeMsg.
+common::Result<hibe_amd64::SealedMessage> SealHibeMsg(common::ByteView plaintext,
+                                                      common::Bytes* owner,
+                                                      std::span<const std::string> receiverIds,
+                                                      std::span<hibe::Params* const> paramsList,
+                                                      crypto::KeyType symKeyType,
+                                                      const hibe_amd64::MapCheck& check);
+
 // hibe_amd64::DecryptHibeMsg.
 common::Result<common::Bytes> DecryptHibeMsg(std::string_view localId,
                                              const hibe::Params* hibeParams,

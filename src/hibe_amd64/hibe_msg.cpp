@@ -13,6 +13,7 @@
 #include "hibe_amd64/base64.h"
 #include "hibe_amd64/hibeutils.h"
 #include "hibe_amd64/refine.h"
+#include "hibe_amd64/utf8.h"
 
 namespace hibe_amd64 {
 namespace {
@@ -28,6 +29,40 @@ constexpr std::string_view kUnmarshalFailed = "encryptGt.Unmarshal failed, pleas
 
 // The SM4 key is the first 16 bytes of the SM3 digest.
 constexpr std::size_t kSm4KeyBytes = 16;
+
+// Sizes of the symmetric ciphertexts: the AES-GCM nonce and tag, the SM4 IV
+// and block.
+constexpr std::size_t kGcmNonceBytes = 12;
+constexpr std::size_t kGcmTagBytes = 16;
+constexpr std::size_t kSm4BlockBytes = 16;
+
+std::string notUtf8Error(std::string_view id) {
+    std::string text = "invalid parameters, id: ";
+    text.append(id);
+    text.append(" is not valid UTF-8");
+    return text;
+}
+
+std::string identityElementError(std::string_view id) {
+    std::string text = "invalid parameters, params of id: ";
+    text.append(id);
+    text.append(" hold an identity element");
+    return text;
+}
+
+// The length of a DER length field for a content of n bytes: one byte below
+// 128, otherwise 0x80 + k and the k big-endian bytes of n.
+std::size_t derLengthBytes(std::size_t n) {
+    if (n < 0x80) return 1;
+    std::size_t k = 0;
+    for (; n != 0; n >>= 8) ++k;
+    return 1 + k;
+}
+
+// Tag, length field and content of one DER element.
+std::size_t derElementBytes(std::size_t content) {
+    return 1 + derLengthBytes(content) + content;
+}
 
 bool isSupportedSymKeyType(crypto::KeyType symKeyType) {
     return symKeyType == crypto::AES || symKeyType == crypto::SM4;
@@ -63,7 +98,38 @@ const HibeMsgMap::value_type* chooseEntry(const HibeMsgMap& map, std::string_vie
     return descendant != nullptr ? descendant : prefixMatch;
 }
 
+// The error that deriving, from key (the key of an identity of localLevels
+// levels), the key of a map entry deeper than params meets first: the steps
+// run for localLevels + 1, localLevels + 2, … levels, and each refuses a depth
+// beyond the params before it checks that its parent is one level up.
+std::string_view derivationDepthError(std::size_t localLevels, const hibe::Params& params,
+                                      const hibe::PrivateKey& key) {
+    const std::size_t l = params.H.size();
+    const std::size_t firstStep = localLevels + 1;
+    if (firstStep <= l && key.B.size() != l - firstStep + 1) return hibe::kNotChild;
+    return hibe::kParentKeyTooDeep;
+}
+
 }  // namespace
+
+std::size_t SymCiphertextLength(std::size_t plaintextLength, crypto::KeyType symKeyType) {
+    if (symKeyType == crypto::SM4) {
+        return kSm4BlockBytes + (plaintextLength / kSm4BlockBytes + 1) * kSm4BlockBytes;
+    }
+    // SEQUENCE { OCTET STRING nonce, OCTET STRING ciphertext, OCTET STRING tag }
+    const std::size_t content = derElementBytes(kGcmNonceBytes) +
+                                derElementBytes(plaintextLength) + derElementBytes(kGcmTagBytes);
+    return derElementBytes(content);
+}
+
+HibeMsgMap ToHibeMsgMap(const SealedMessage& sealed) {
+    HibeMsgMap map;
+    map.emplace(kCtKey, Base64Encode(sealed.symCiphertext));
+    for (const auto& [id, ciphertext] : sealed.receivers) {
+        map.insert_or_assign(id, Base64Encode(ciphertext));
+    }
+    return map;
+}
 
 common::Result<std::unique_ptr<crypto::SymmetricKey>> generateSymKeyFromGtBytes(
     common::ByteView gtBytes, crypto::KeyType symKeyType) {
@@ -81,14 +147,15 @@ common::Result<std::unique_ptr<crypto::SymmetricKey>> generateSymKeyFromGtBytes(
     return unsupportedSymKeyType(symKeyType);
 }
 
-common::Result<HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext,
+common::Result<SealedMessage> SealHibeMsg(common::ByteView plaintext, common::Bytes* owner,
                                           std::span<const std::string> receiverIds,
                                           std::span<hibe::Params* const> paramsList,
-                                          crypto::KeyType symKeyType) {
+                                          crypto::KeyType symKeyType, const MapCheck& check) {
     if (plaintext.empty()) return common::Fail(std::string(kPlaintextNil));
     if (receiverIds.empty()) return common::Fail(std::string(kReceiverIdsNil));
     for (const std::string& id : receiverIds) {
         if (auto valid = ValidateId(id); !valid) return std::unexpected(valid.error());
+        if (!IsValidUtf8(id)) return common::Fail(notUtf8Error(id));
         if (id == kCtKey) return common::Fail(std::string(kCtReserved));
     }
     if (paramsList.empty() || std::ranges::find(paramsList, nullptr) != paramsList.end()) {
@@ -98,6 +165,23 @@ common::Result<HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext,
         return common::Fail(std::string(kListsDoNotMatch));
     }
     if (!isSupportedSymKeyType(symKeyType)) return unsupportedSymKeyType(symKeyType);
+    // Counting separators costs nothing; hashing the levels of an identity
+    // deeper than its params would be work for nothing.
+    for (std::size_t i = 0; i < receiverIds.size(); ++i) {
+        if (LevelCount(receiverIds[i]) > paramsList[i]->H.size()) {
+            return common::Fail(std::string(hibe::kEncryptTooDeep));
+        }
+        if (hibe::HoldsIdentityElement(*paramsList[i])) {
+            return common::Fail(identityElementError(receiverIds[i]));
+        }
+    }
+    auto refined = refineIdsAndParams(receiverIds, paramsList);
+    if (!refined) return std::unexpected(refined.error());
+    if (check) {
+        const MapShape shape{Base64EncodedLength(SymCiphertextLength(plaintext.size(), symKeyType)),
+                             refined->ids};
+        if (auto admitted = check(shape); !admitted) return std::unexpected(admitted.error());
+    }
 
     common::RandomSource& rand = common::SystemRandom();
 
@@ -112,25 +196,31 @@ common::Result<HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext,
 
     auto key = generateSymKeyFromGtBytes(gtBytes, symKeyType);
     if (!key) return std::unexpected(key.error());
-    auto symCiphertext = (*key)->Encrypt(plaintext);
-    if (!symCiphertext) return std::unexpected(symCiphertext.error());
-
-    auto refined = refineIdsAndParams(receiverIds, paramsList);
-    if (!refined) return std::unexpected(refined.error());
-    std::vector<HibeId> vectors = idStrList2HibeIds(refined->ids);
-
-    HibeMsgMap map;
-    map.emplace(kCtKey, Base64Encode(*symCiphertext));
-    for (std::size_t i = 0; i < refined->ids.size(); ++i) {
-        hibe::Params& params = *refined->params[i];
-        // A receiver with more levels than its parameters fails here, before
-        // anything is drawn, with the scheme's depth error.
-        auto ciphertext = hibe::Encrypt(rand, params, vectors[i], gt);
-        if (!ciphertext) return std::unexpected(ciphertext.error());
-        // Refined identity strings are distinct and none is "CT".
-        map.insert_or_assign(refined->ids[i], Base64Encode(ciphertext->Marshal()));
+    SealedMessage sealed;
+    {
+        auto symCiphertext = (*key)->Encrypt(plaintext);
+        if (!symCiphertext) return std::unexpected(symCiphertext.error());
+        sealed.symCiphertext = std::move(*symCiphertext);
     }
-    return map;
+    if (owner != nullptr) common::Bytes().swap(*owner);
+
+    std::vector<HibeId> vectors = idStrList2HibeIds(refined->ids);
+    sealed.receivers.reserve(refined->ids.size());
+    for (std::size_t i = 0; i < refined->ids.size(); ++i) {
+        auto ciphertext = hibe::Encrypt(rand, *refined->params[i], vectors[i], gt);
+        if (!ciphertext) return std::unexpected(ciphertext.error());
+        sealed.receivers.emplace_back(std::move(refined->ids[i]), ciphertext->Marshal());
+    }
+    return sealed;
+}
+
+common::Result<HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext,
+                                          std::span<const std::string> receiverIds,
+                                          std::span<hibe::Params* const> paramsList,
+                                          crypto::KeyType symKeyType) {
+    auto sealed = SealHibeMsg(plaintext, nullptr, receiverIds, paramsList, symKeyType, nullptr);
+    if (!sealed) return std::unexpected(sealed.error());
+    return ToHibeMsgMap(*sealed);
 }
 
 common::Result<common::Bytes> DecryptHibeMsg(std::string_view localId,
@@ -153,6 +243,9 @@ common::Result<common::Bytes> DecryptHibeMsg(std::string_view localId,
     const hibe::PrivateKey* key = prvKey;
     if (entry->first != localId) {
         std::size_t n = LevelCount(localId);
+        if (LevelCount(entry->first) > hibeParams->H.size()) {
+            return common::Fail(std::string(derivationDepthError(n, *hibeParams, *prvKey)));
+        }
         HibeId vector = IdStr2HibeId(entry->first).hibeId;
         for (std::size_t i = n + 1; i <= vector.size(); ++i) {
             HibeId prefix(vector.begin(), vector.begin() + static_cast<std::ptrdiff_t>(i));

@@ -6,11 +6,15 @@
 // map, anything else no map.
 #pragma once
 
+#include <climits>
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "common/bytes.h"
+#include "common/error.h"
 #include "hibe_amd64/hibe_msg.h"
 
 namespace hibe_c {
@@ -30,6 +34,23 @@ std::string EscapeJsonString(std::string_view text);
 
 // The object as described above.
 std::string WriteJsonMap(const HibeMsgMap& map);
+
+// The length of the object that WriteJsonMap writes for a sealed message of
+// this shape, known before the message is encrypted.
+std::size_t JsonMapLength(const hibe_amd64::MapShape& shape);
+
+// The longest map text that DecryptHibeMsg can take: its count is a C int.
+inline constexpr std::size_t kMaxJsonMapLength = INT_MAX;
+
+// Fails with "invalid parameters, the message map would exceed 2147483647
+// bytes" when the object for a sealed message of this shape would be longer
+// than kMaxJsonMapLength: such a map could never be decrypted.
+common::Status CheckJsonMapLength(const hibe_amd64::MapShape& shape);
+
+// The object of hibe_amd64::ToHibeMsgMap(sealed), byte for byte, written
+// straight into one buffer of its exact length: the base64 texts are encoded in
+// place, so a large message's text exists once.
+common::Bytes WriteJsonMap(const hibe_amd64::SealedMessage& sealed);
 
 // "null" for an absent map, otherwise the object.
 std::string WriteJsonMap(const std::optional<HibeMsgMap>& map);

@@ -86,6 +86,10 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     if (!masterBytes) return kFailed;
     hibe::MasterKey master;
     if (!master.Key.Unmarshal(*masterBytes)) return kFailed;
+    // A master key of other params (or at infinity) would make a key that
+    // decrypts nothing and blocks the identity; it is refused before anything is
+    // written.
+    if (!hibe::MasterKeyMatches(params, master)) return kFailed;
 
     // The identity is hashed without validation.
     const hibe_amd64::IdLevels identity = hibe_fast::IdStr2HibeId(id);

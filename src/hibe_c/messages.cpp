@@ -74,14 +74,17 @@ common::Bytes EncryptHibeMsg(common::Bytes plaintext, common::Bytes receiverIds,
     const serialize::EasyCodec paramsCodec = serialize::NewEasyCodecWithBytes(params);
     const std::vector<std::string> ids = receiverIdList(idCodec);
 
+    // The message layer releases the plaintext once it is encrypted, and the
+    // JSON text is written straight from the ciphertexts.
     auto records = paramsList(paramsCodec);
-    auto map = records ? hibe_fast::EncryptHibeMsg(plaintext, ids, records->list, crypto::AES)
-                       : std::unexpected(records.error());
-    if (!map) {
-        WriteStdout(map.error().Message());
+    auto sealed = records ? hibe_fast::SealHibeMsg(plaintext, &plaintext, ids, records->list,
+                                                   crypto::AES, CheckJsonMapLength)
+                          : std::unexpected(records.error());
+    if (!sealed) {
+        WriteStdout(sealed.error().Message());
         return toBytes(kNullResult);
     }
-    return toBytes(WriteJsonMap(*map));
+    return WriteJsonMap(*sealed);
 }
 
 std::optional<common::Bytes> DecryptHibeMsg(common::Bytes localId, common::Bytes params,

@@ -171,6 +171,13 @@ TEST_F(HibeMsgTest, EncryptChecksInOrder) {
         {"m", {"CT"}, 0, 2, "invalid parameters, id: CT is reserved"},
         {"m", {"A B", "CT"}, 0, 2, "invalid parameters, id: A B" + kFormatTail},
         {"m", {"CT", "A B"}, 0, 2, "invalid parameters, id: CT is reserved"},
+        {"m", {"A\xff"}, 0, 2, "invalid parameters, id: A\xff is not valid UTF-8"},
+        // Both would become the key "A\ufffd" of the JSON form.
+        {"m", {"A\xef\xbf\xbd", "A\xff"}, 0, 2, "invalid parameters, id: A\xff is not valid UTF-8"},
+        {"m", {"A/\xc0\xaf"}, 0, 2, "invalid parameters, id: A/\xc0\xaf is not valid UTF-8"},
+        {"m", {"\xed\xa0\x80"}, 0, 2, "invalid parameters, id: \xed\xa0\x80 is not valid UTF-8"},
+        {"m", {"A\xe4\xb8", "A B"}, 0, 2, "invalid parameters, id: A\xe4\xb8 is not valid UTF-8"},
+        {"m", {"A\xff B"}, 0, 2, "invalid parameters, id: A\xff B" + kFormatTail},
         {"m", {"A"}, 0, 2, "invalid parameters, paramsList is nil"},
         {"m", {"A"}, kNullRecord, 2, "invalid parameters, paramsList is nil"},
         {"m", {"A", "B"}, 1, 2,
@@ -180,6 +187,9 @@ TEST_F(HibeMsgTest, EncryptChecksInOrder) {
         {"m", {"A"}, 1, -1,
          "invalid parameters, unsupported symmetric encryption algorithm type : -1"},
         {"m", {"A/B/C/D/E"}, 1, crypto::AES,
+         "Cannot encrypt to identity at greater than maximum depth of the params"},
+        // Refused before the refinement, which would have named A/B.
+        {"m", {"A/B/C/D/E", "A/B"}, 2, crypto::AES,
          "Cannot encrypt to identity at greater than maximum depth of the params"},
     };
     for (const Case& c : cases) {
@@ -191,6 +201,74 @@ TEST_F(HibeMsgTest, EncryptChecksInOrder) {
         ASSERT_FALSE(got) << c.error;
         EXPECT_EQ(got.error().Message(), c.error);
     }
+}
+
+// Each element of a receiver's params zeroed in its encoding: the all-zero
+// encoding decodes to the identity, which would carry the message key in the
+// clear. Receivers are checked in list order.
+TEST_F(HibeMsgTest, EncryptRefusesParamsHoldingAnIdentityElement) {
+    const struct {
+        const char* name;
+        std::size_t slot, slots;
+    } cases[] = {{"G", 0, 2}, {"G1", 2, 2}, {"G2", 4, 1}, {"G3", 5, 1}, {"H[0]", 6, 1}, {"H[3]", 9, 1}};
+    const common::Bytes encoding = params().Marshal();
+    for (const auto& c : cases) {
+        common::Bytes zeroed = encoding;
+        auto window = hibe::geIndex(zeroed, c.slot, c.slots);
+        std::fill(window.begin(), window.end(), 0);
+        std::vector<hibe::Params> records(2, params());
+        ASSERT_TRUE(records[1].Unmarshal(zeroed).second) << c.name;
+        std::vector<std::string> ids = {"A", "B/C"};
+        auto got = EncryptHibeMsg(common::AsBytes("m"), ids, pointersTo(records), crypto::AES);
+        ASSERT_FALSE(got) << c.name;
+        EXPECT_EQ(got.error().Message(), "invalid parameters, params of id: B/C hold an identity element")
+            << c.name;
+    }
+}
+
+// The length of the symmetric ciphertext is known before encrypting: every
+// length where a DER length field grows, and the SM4 block boundaries.
+TEST_F(HibeMsgTest, SymCiphertextLengthMatchesTheCipher) {
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+    for (std::size_t n = 65'440; n <= 65'540; ++n) lengths.push_back(n);
+    for (std::size_t n : {(1u << 24) - 38, (1u << 24) - 37, (1u << 24) - 36, (1u << 24) - 1, 1u << 24}) {
+        lengths.push_back(n);
+    }
+    const common::Bytes gtBytes(384, 7);
+    for (crypto::KeyType type : {crypto::AES, crypto::SM4}) {
+        auto key = generateSymKeyFromGtBytes(gtBytes, type);
+        ASSERT_TRUE(key);
+        for (std::size_t n : lengths) {
+            if (type == crypto::SM4 && n > 300) break;
+            auto sealed = (*key)->Encrypt(common::Bytes(n, 0x5A));
+            ASSERT_TRUE(sealed);
+            EXPECT_EQ(SymCiphertextLength(n, type), sealed->size()) << type << " " << n;
+        }
+    }
+}
+
+// The map form of a sealed message holds "CT" and every receiver in base64;
+// a non-canonical last symbol of "CT" (leftover bits set) still decrypts, and a
+// bad byte is still refused with its offset.
+TEST_F(HibeMsgTest, NonCanonicalCtDecryptsAndBadByteIsRefused) {
+    // 10 bytes of plaintext: 46 bytes of DER, a text ending in "==".
+    auto map = encrypt("ten bytes!", {"A/B"});
+    ASSERT_TRUE(map);
+    std::string& ct = map->at("CT");
+    ASSERT_TRUE(ct.ends_with("=="));
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    char& last = ct[ct.size() - 3];
+    ASSERT_EQ(alphabet.find(last) & 0x0F, 0u);
+    last = alphabet[alphabet.find(last) | 0x05];
+    auto got = decrypt("A/B", keyOf("A/B"), *map);
+    ASSERT_TRUE(got) << got.error().Message();
+    EXPECT_EQ(*got, bytesOf("ten bytes!"));
+
+    ct[10] = '*';
+    auto bad = decrypt("A/B", keyOf("A/B"), *map);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().Message(), "illegal base64 data at input byte 10");
 }
 
 TEST_F(HibeMsgTest, EncryptRejectsRelatedReceiversOfDifferentHierarchies) {
@@ -276,6 +354,19 @@ TEST_F(HibeMsgTest, DecryptReportsDerivationDepthErrors) {
     auto deep = decrypt("A", keyOf("A"), tooDeep);
     ASSERT_FALSE(deep);
     EXPECT_EQ(deep.error().Message(), "Cannot generate key at greater than maximum depth");
+
+    // Entries deeper than the hierarchy are refused without hashing their
+    // levels, with the error the first derivation step would give: with a key
+    // of the wrong depth, that step's own check comes first; from a localId at
+    // full depth, the step is already too deep.
+    auto both = decrypt("A", keyOf("A/B/C"), tooDeep);
+    ASSERT_FALSE(both);
+    EXPECT_EQ(both.error().Message(),
+              "Trying to generate key at depth that is not the child of the provided parent");
+    HibeMsgMap belowFull = {{"CT", map->at("CT")}, {"A/B/C/D/E", map->at("A/B/C/D")}};
+    auto full = decrypt("A/B/C/D", keyOf("A"), belowFull);
+    ASSERT_FALSE(full);
+    EXPECT_EQ(full.error().Message(), "Cannot generate key at greater than maximum depth");
 }
 
 TEST_F(HibeMsgTest, WrongKeyFailsInSymmetricDecryption) {

@@ -4,8 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <climits>
 #include <random>
 #include <string>
+#include <vector>
+
+#include "hibe_amd64/base64.h"
+#include "hibe_amd64/utf8.h"
 
 namespace {
 
@@ -230,6 +235,71 @@ TEST(JsonMapRoundTrip, WrittenFormIsStrictJsonForAnyBytes) {
         ASSERT_TRUE(read) << json;
         EXPECT_LE(read->size(), map.size());  // distinct invalid keys may meet as U+FFFD
     }
+}
+
+// What the message layer counts as valid UTF-8 is exactly what the writer
+// writes unchanged: random texts over the bytes that matter at the edges of
+// the sequence rules.
+TEST(EscapeJsonString, ReplacesExactlyTheTextsThatAreNotValidUtf8) {
+    const std::uint8_t edges[] = {0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2,
+                                  0xDF, 0xE0, 0xE2, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (std::size_t n = rng() % 6; n > 0; --n) text += static_cast<char>(edges[rng() % std::size(edges)]);
+        EXPECT_EQ(hibe_amd64::IsValidUtf8(text), EscapeJsonString(text).find("\\ufffd") == std::string::npos)
+            << ::testing::PrintToString(text);
+    }
+}
+
+// The object written straight from a sealed message is the object of its map,
+// byte for byte, and as long as its shape says: keys that need escaping, keys
+// sorting before and after "CT", equal keys (the last one stays), ciphertexts of
+// every length modulo 3.
+TEST(WriteSealedMessage, MatchesTheMapFormAndItsPredictedLength) {
+    std::mt19937 rng(5);
+    const auto randomBytes = [&](std::size_t n) {
+        common::Bytes b(n);
+        for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+        return b;
+    };
+    const std::vector<std::vector<std::string>> receiverLists = {
+        {},
+        {"A/B"},
+        {"a/b", "A/B", "C", "CU", "B\x7f"},
+        {"x<\"\x01\n\xe2\x80\xa8", "\xf0\x9f\x98\x80/\xc3\xa9"},
+        {"A", "B", "A"},
+    };
+    for (const auto& ids : receiverLists) {
+        for (std::size_t ctLength : {0, 1, 2, 3, 46, 47, 48, 1000}) {
+            hibe_amd64::SealedMessage sealed;
+            sealed.symCiphertext = randomBytes(ctLength);
+            for (const std::string& id : ids) sealed.receivers.emplace_back(id, randomBytes(576));
+            const common::Bytes written = hibe_c::WriteJsonMap(sealed);
+            EXPECT_EQ(common::AsText(written), WriteJsonMap(hibe_amd64::ToHibeMsgMap(sealed)))
+                << ids.size() << " " << ctLength;
+            if (ids.size() == 3) continue;  // the shape holds distinct receivers only
+            const hibe_amd64::MapShape shape{hibe_amd64::Base64EncodedLength(ctLength), ids};
+            EXPECT_EQ(hibe_c::JsonMapLength(shape), written.size());
+        }
+    }
+}
+
+// The longest map is INT_MAX bytes: {"CT":"<text>","A":"<768>"} is 784 bytes
+// around its "CT" text.
+TEST(WriteSealedMessage, MapLengthLimitIsTheIntCount) {
+    const std::vector<std::string> ids = {"A"};
+    const std::size_t around = hibe_c::JsonMapLength({0, ids});
+    ASSERT_EQ(around, 784u);
+    const std::size_t longest = std::size_t{INT_MAX} - around;
+    EXPECT_EQ(hibe_c::JsonMapLength({longest, ids}), std::size_t{INT_MAX});
+    EXPECT_TRUE(hibe_c::CheckJsonMapLength({longest, ids}));
+    auto over = hibe_c::CheckJsonMapLength({longest + 1, ids});
+    ASSERT_FALSE(over);
+    EXPECT_EQ(over.error().Message(), "invalid parameters, the message map would exceed 2147483647 bytes");
+    // Escaped receiver keys count with their escapes.
+    const std::vector<std::string> escaped = {"<"};
+    EXPECT_FALSE(hibe_c::CheckJsonMapLength({longest, escaped}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -125,15 +126,41 @@ TEST_F(MessagesTest, ConsecutiveFailuresPrintTheirTextsBackToBack) {
     EXPECT_EQ(out, "invalid parameters, plaintext is nilinvalid parameters, receiverIds is nil");
 }
 
-TEST_F(MessagesTest, ReceiverKeyIsEscapedAndReadBackWithReplacementCharacter) {
-    const std::string id = "x<\"\x01\xff";
+// Receiver ids are written escaped and read back unchanged; an id that is not
+// valid UTF-8 is refused (see RefusedReceiversPrintTheirTextAndReturnNull).
+TEST_F(MessagesTest, ReceiverKeyIsEscapedAndReadBackUnchanged) {
+    const std::string id = "x<\"\x01\xe2\x80\xa8";
     auto [map, out] = encrypt("m", StringList({id}), paramsList(1));
     ASSERT_EQ(out, "");
-    EXPECT_NE(map.find("\"x\\u003c\\\"\\u0001\\ufffd\""), std::string::npos) << map;
+    EXPECT_NE(map.find("\"x\\u003c\\\"\\u0001\\u2028\""), std::string::npos) << map;
     auto read = hibe_c::ReadJsonMap(map);
     ASSERT_TRUE(read);
-    EXPECT_TRUE(read->count("x<\"\x01\xef\xbf\xbd"));
-    EXPECT_EQ(decrypt(id, "A.privateKey", map), std::nullopt);
+    EXPECT_TRUE(read->count(id));
+}
+
+// Refused receivers and params: the text is printed, the result is "null".
+TEST_F(MessagesTest, RefusedReceiversPrintTheirTextAndReturnNull) {
+    Bytes zeroedG2 = params_;
+    std::fill(zeroedG2.begin() + 4 * 64, zeroedG2.begin() + 5 * 64, 0);
+    const struct {
+        const char* what;
+        std::vector<std::string> ids;
+        Bytes params;
+        std::string printed;
+    } cases[] = {
+        {"id not UTF-8", {"A\xff"}, paramsList(1), "invalid parameters, id: A\xff is not valid UTF-8"},
+        {"ids that would share one key", {"A\xef\xbf\xbd", "A\xff"}, paramsList(2),
+         "invalid parameters, id: A\xff is not valid UTF-8"},
+        {"params with G2 the identity", {"A", "B"}, BytesList({params_, zeroedG2}),
+         "invalid parameters, params of id: B hold an identity element"},
+        {"id deeper than its params", {"A/B/C/D"}, paramsList(1),
+         "Cannot encrypt to identity at greater than maximum depth of the params"},
+    };
+    for (const auto& c : cases) {
+        auto [map, out] = encrypt("m", StringList(c.ids), c.params);
+        EXPECT_EQ(map, "null") << c.what;
+        EXPECT_EQ(out, c.printed) << c.what;
+    }
 }
 
 TEST_F(MessagesTest, DecryptionFailsOnMapsThatGiveNoEntry) {

@@ -1,62 +1,24 @@
-#include "hibe_c/json_map.h"
-
+// The read form of the message map: a lenient pre-pass over the text, then the
+// strict JSON parser.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
-#include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "hibe_amd64/utf8.h"
+#include "hibe_c/json_map.h"
 
 namespace hibe_c {
 
 namespace {
 
+using hibe_amd64::Utf8SequenceLength;
+
 // U+FFFD REPLACEMENT CHARACTER, as UTF-8 bytes and as a JSON escape.
 constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
 constexpr std::string_view kReplacementEscape = "\\ufffd";
-
-// The length (2 to 4) of the valid UTF-8 sequence that starts text at pos, or 0
-// when the byte at pos (0x80 or above) begins none. Valid sequences are those of
-// the code points U+0080..U+10FFFF without the surrogates U+D800..U+DFFF, each
-// in its shortest form:
-//   C2..DF 80..BF
-//   E0 A0..BF 80..BF | E1..EC 80..BF 80..BF | ED 80..9F 80..BF | EE..EF 80..BF 80..BF
-//   F0 90..BF 80..BF 80..BF | F1..F3 80..BF 80..BF 80..BF | F4 80..8F 80..BF 80..BF
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[pos + i]); };
-    const std::uint8_t lead = byte(0);
-    std::size_t length;
-    std::uint8_t low = 0x80, high = 0xBF;  // range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;   // below: overlong
-        if (lead == 0xED) high = 0x9F;  // above: surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;   // below: overlong
-        if (lead == 0xF4) high = 0x8F;  // above: beyond U+10FFFF
-    } else {
-        return 0;  // continuation byte, overlong lead C0/C1, or F5..FF
-    }
-    if (text.size() - pos < length) return 0;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    }
-    return length;
-}
-
-void AppendHexEscape(std::string& out, std::uint8_t byte) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out += "\\u00";
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0x0F];
-}
-
-// ---- Reading -------------------------------------------------------------
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -251,74 +213,6 @@ private:
 };
 
 }  // namespace
-
-std::string EscapeJsonString(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const char c = text[pos];
-        const auto byte = static_cast<std::uint8_t>(c);
-        if (byte < 0x80) {
-            switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '<':
-            case '>':
-            case '&': AppendHexEscape(out, byte); break;
-            default:
-                if (byte < 0x20) {
-                    AppendHexEscape(out, byte);
-                } else {
-                    out += c;  // 0x7F included
-                }
-            }
-            ++pos;
-            continue;
-        }
-        const std::size_t n = Utf8SequenceLength(text, pos);
-        if (n == 0) {
-            out += kReplacementEscape;
-            ++pos;
-            continue;
-        }
-        // U+2028 LINE SEPARATOR and U+2029 PARAGRAPH SEPARATOR: E2 80 A8 / E2 80 A9.
-        const std::string_view sequence = text.substr(pos, n);
-        if (sequence == "\xE2\x80\xA8") {
-            out += "\\u2028";
-        } else if (sequence == "\xE2\x80\xA9") {
-            out += "\\u2029";
-        } else {
-            out += sequence;
-        }
-        pos += n;
-    }
-    out += '"';
-    return out;
-}
-
-std::string WriteJsonMap(const std::optional<HibeMsgMap>& map) {
-    return map ? WriteJsonMap(*map) : std::string("null");
-}
-
-std::string WriteJsonMap(const HibeMsgMap& map) {
-    // std::map on std::string keeps its keys in ascending order of their bytes
-    // taken as unsigned (char_traits<char> compares as unsigned char), a prefix
-    // first: the member order of the written form.
-    std::string out = "{";
-    for (const auto& [key, value] : map) {
-        if (out.size() > 1) out += ',';
-        out += EscapeJsonString(key);
-        out += ':';
-        out += EscapeJsonString(value);
-    }
-    out += '}';
-    return out;
-}
 
 std::optional<HibeMsgMap> ReadJsonMap(std::string_view text) {
     // The parser would skip a leading byte order mark; it is not whitespace, so
