@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "hibe/hibe.h"
-#include "kv_list.h"
+#include "hibe/hibe_list.h"
 
 namespace {
 
@@ -38,11 +38,10 @@ bool resetPeak() {
     return static_cast<bool>(clear.flush());
 }
 
-std::string encrypt(std::string& message, const KvBlob& ids, const KvBlob& params) {
+std::string encrypt(std::string& message, const HibeList& ids, const HibeList& params) {
     EncryptHibeMsg_return r =
-        EncryptHibeMsg(message.data(), static_cast<int>(message.size()), reinterpret_cast<char*>(ids.p),
-                       static_cast<int>(ids.n), reinterpret_cast<char*>(params.p),
-                       static_cast<int>(params.n), 0);
+        EncryptHibeMsg(message.data(), static_cast<int>(message.size()), ids.p, ids.n, params.p,
+                       params.n, 0);
     if (r.r0 == nullptr) std::abort();
     std::string head(static_cast<const char*>(r.r0), static_cast<std::size_t>(r.r1 < 16 ? r.r1 : 16));
     std::free(r.r0);
@@ -61,13 +60,11 @@ int main(int argc, char** argv) {
     std::ifstream in(HIBE_TEST_DATA "/org.params", std::ios::binary);
     const std::string params((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (params.empty()) return 1;
-    const std::string receiver = "A/B";
-    const void* idValue = receiver.data();
-    std::size_t idLen = receiver.size();
+    const char* receiver = "A/B";
     const void* paramsValue = params.data();
-    std::size_t paramsLen = params.size();
-    KvBlob ids = kvList(1, KV_VALUE_STRING, &idValue, &idLen);
-    KvBlob paramsList = kvList(1, KV_VALUE_BYTES, &paramsValue, &paramsLen);
+    const int paramsLen = static_cast<int>(params.size());
+    HibeList ids = HibeListOfStrings(1, &receiver, nullptr);
+    HibeList paramsList = HibeListOfBytes(1, &paramsValue, &paramsLen);
 
     // A small call first, so that the library's start-up is not counted.
     std::string small = "warm up";
@@ -85,7 +82,7 @@ int main(int argc, char** argv) {
     std::printf("RSS before   %.1f MiB (the message included)\n", before / 1024.0);
     std::printf("peak RSS     %.1f MiB\n", peak / 1024.0);
     std::printf("peak above   %.2f x the message\n", (peak - before) / messageKiB);
-    std::free(ids.p);
-    std::free(paramsList.p);
+    HibeListFree(&ids);
+    HibeListFree(&paramsList);
     return 0;
 }
