@@ -124,6 +124,7 @@ struct gtGroup {
     static void combineTable(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
     static void invert(gfP12& c, const gfP12& a) { c.Conjugate(a); }
     static void endo(gfP12& c, const gfP12& a) { c.Frobenius(a); }
+    static void endo2(gfP12& c, const gfP12& a) { c.FrobeniusP2(a); }
     static void prepare(gfP12*, int) {}
 };
 

@@ -28,27 +28,45 @@ void curvePoint::Double(const curvePoint& a) { jacobian::dbl(*this, a); }
 // scalar·a = k1·a + k2·phi(a) with (k1, k2) from curveLattice, walked jointly from
 // the most significant digit: each digit (bit of k1) + 2·(bit of k2) picks a, phi(a)
 // or a + phi(a), where phi(x, y) = (beta·x, y) is multiplication by λ on G1.
+//
+// The walk runs on the isomorphic curve y² = x³ + 3·s⁶, s = a.z, where the point
+// (X, Y, Z) stands for (X, Y, Z·s) here: there a and phi(a), which share s, are
+// the affine (a.x, a.y) and (beta·a.x, a.y), so two of the three table points are
+// added with the mixed formula. The Jacobian formulas do not read the curve
+// constant, so they serve both curves; one product by s maps the sum back.
 // a is read only to build the table and this is written only at the end, so this
 // may be a.
 void curvePoint::Mul(const curvePoint& a, const mpz_class& scalar) {
-    curvePoint precomp[4];
-    precomp[1].Set(a);
-    precomp[2].Set(a);
-    gfpMul(precomp[2].x, precomp[2].x, xiTo2PSquaredMinus2Over3);
-    precomp[3].Add(precomp[1], precomp[2]);
-
     const std::vector<std::uint8_t> multiScalar = curveLattice.Multi(scalar);
+    if (a.IsInfinity()) {
+        Set(a);
+        return;
+    }
+
+    curvePoint precomp[4];
+    precomp[1].x = a.x;
+    precomp[1].y = a.y;
+    precomp[1].z = jacobian::one<gfP>();
+    precomp[2].Set(precomp[1]);
+    gfpMul(precomp[2].x, precomp[2].x, xiTo2PSquaredMinus2Over3);
+    jacobian::addAffine(precomp[3], precomp[1], precomp[2]);
 
     curvePoint sum, tt;
     sum.SetInfinity();
     for (std::size_t i = multiScalar.size(); i-- > 0;) {
         tt.Double(sum);
-        if (multiScalar[i] == 0) {
-            sum.Set(tt);
-        } else {
-            sum.Add(tt, precomp[multiScalar[i]]);
+        switch (multiScalar[i]) {
+            case 0:
+                sum.Set(tt);
+                break;
+            case 3:
+                sum.Add(tt, precomp[3]);
+                break;
+            default:
+                jacobian::addAffine(sum, tt, precomp[multiScalar[i]]);
         }
     }
+    gfpMul(sum.z, sum.z, a.z);
     Set(sum);
 }
 

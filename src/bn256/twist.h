@@ -60,6 +60,10 @@ struct twistPoint {
     // conj(t). ψ² − t·ψ + p = 0 with t the trace, and ψ = p on G2. this may be a.
     void Psi(const twistPoint& a);
 
+    // this = ψ²(a) = (x·xi^((p²−1)/3), −y, z), t copied: ψ applied twice, with
+    // conj² = 1 and xi^((p²−1)/2) = −1. this may be a.
+    void Psi2(const twistPoint& a);
+
     // Normalises in place to z = 1 (t = 1), or to the normal form of the point at
     // infinity (x = 0, y = 1, z = 0, t = 0); a point with z = 1 is left untouched.
     void MakeAffine();
