@@ -120,19 +120,27 @@ struct gtGroup {
     using Element = gfP12;
     static void setIdentity(gfP12& c) { c.SetOne(); }
     static void square(gfP12& c, const gfP12& a) { c.CyclotomicSquare(a); }
-    static void combine(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
+    static void oddMultiples(gfP12* table, const gfP12& a, int n) {
+        gfP12 a2;
+        a2.CyclotomicSquare(a);
+        table[0] = a;
+        for (int j = 1; j < n; ++j) table[j].Mul(table[j - 1], a2);
+    }
     static void combineTable(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
     static void invert(gfP12& c, const gfP12& a) { c.Conjugate(a); }
     static void endo(gfP12& c, const gfP12& a) { c.Frobenius(a); }
     static void endo2(gfP12& c, const gfP12& a) { c.FrobeniusP2(a); }
-    static void prepare(gfP12*, int) {}
+    static void finish(gfP12&) {}
 };
 
 }  // namespace
 
 // c = a^k for a in GT, through the Frobenius (endomorphismMul): the same value as
 // gfP12::Exp there, and a different one for most elements outside GT. c may be a.
-void expInGT(gfP12& c, const gfP12& a, const mpz_class& k) { endomorphismMul<gtGroup>(c, a, k); }
+void expInGT(gfP12& c, const gfP12& a, const mpz_class& k) {
+    gtGroup group;
+    endomorphismMul(group, c, a, k);
+}
 
 bool knownInGT(const GT& e) { return !e.p || e.inGT; }
 

@@ -57,7 +57,8 @@ struct G1 {
 };
 
 // An element of G2: a point of the twist y² = x³ + 3/xi over GF(p²) of order
-// dividing Order.
+// dividing Order. Every way of making one keeps it so (the decoder checks it), so
+// the scalar multiplications take twistPoint::MulInG2.
 struct G2 {
     mutable std::optional<twistPoint> p;
 
@@ -70,8 +71,8 @@ struct G2 {
 
     // Decodes the 128 bytes at the front of m and returns the bytes after them.
     // Fails like G1::Unmarshal; "bn256: malformed point" also for a point of the
-    // twist outside G2 (the check multiplies by Order). The receiver changes only
-    // on success.
+    // twist outside G2 (twistPoint::IsOnCurveFast, the same decision as a
+    // multiplication by Order). The receiver changes only on success.
     common::Result<common::ByteView> Unmarshal(common::ByteView m);
 
     // "bn256.G2" + the text of the affine point; normalises in place.

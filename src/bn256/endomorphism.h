@@ -24,20 +24,23 @@
 namespace bn256 {
 
 // What endomorphismMul needs of a group, written multiplicatively here but used
-// for points as well:
-//   Element                                the element type
-//   setIdentity(c)                         c = the identity
-//   square(c, a)                           c = a·a (point doubling); c may be a
-//   combine(c, a, b)                       c = a·b for any a, b; c may be a
-//   combineTable(c, a, b)                  c = a·b for b a prepared table entry; c may be a
-//   invert(c, a)                           c = a⁻¹; c may be a
-//   endo(c, a)                             c = ψ(a) = a^p on the subgroup; c may be a
-//   endo2(c, a)                            c = ψ²(a), cheaper than two endo; c may be a
-//   prepare(table, n)                      puts n table entries into the form
-//                                          combineTable reads, without changing them
-//                                          as group elements; no entry is the identity
+// for points as well. A group object may keep state from its table to the end.
+//   Element                      the element type
+//   setIdentity(c)               c = the identity
+//   square(c, a)                 c = a·a (point doubling); c may be a
+//   oddMultiples(table, a, n)    table[j] = a^(2j + 1) for j < n, in the form that
+//                                combineTable reads; a is not the identity
+//   combineTable(c, a, b)        c = a·b for b a table entry (or the inverse or
+//                                image of one); c may be a
+//   invert(c, a)                 c = a⁻¹; c may be a
+//   endo(c, a)                   c = ψ(a) = a^p on the subgroup; c may be a
+//   endo2(c, a)                  c = ψ²(a), cheaper than two endo; c may be a
+//   finish(c)                    maps the result of the walk back to the group, for
+//                                a table in another form (a point on an isomorphic
+//                                curve); not called for the identity
 template <typename Group>
-void endomorphismMul(typename Group::Element& out, const typename Group::Element& a, const mpz_class& k) {
+void endomorphismMul(Group& group, typename Group::Element& out, const typename Group::Element& a,
+                     const mpz_class& k) {
     using Element = typename Group::Element;
     constexpr int kWidth = 5;
     constexpr int kOdd = 1 << (kWidth - 2);  // a, 3a, ..., 15a
@@ -52,47 +55,44 @@ void endomorphismMul(typename Group::Element& out, const typename Group::Element
         }
     }
     if (top < 0) {  // k ≡ 0 (mod Order)
-        Group::setIdentity(out);
+        group.setIdentity(out);
         return;
     }
 
     // table[c][j] = ±ψ^c((2j + 1)·a), the sign that of component c.
     Element table[4][kOdd];
-    Element twice;
-    table[0][0] = a;
-    Group::square(twice, a);
-    for (int j = 1; j < kOdd; ++j) Group::combine(table[0][j], table[0][j - 1], twice);
-    Group::prepare(table[0], kOdd);
+    group.oddMultiples(table[0], a, kOdd);
     for (int j = 0; j < kOdd; ++j) {
-        Group::endo(table[1][j], table[0][j]);
-        Group::endo2(table[2][j], table[0][j]);
-        Group::endo2(table[3][j], table[1][j]);
+        group.endo(table[1][j], table[0][j]);
+        group.endo2(table[2][j], table[0][j]);
+        group.endo2(table[3][j], table[1][j]);
     }
     for (int c = 0; c < 4; ++c) {
         if (!parts[c].negative) continue;
-        for (int j = 0; j < kOdd; ++j) Group::invert(table[c][j], table[c][j]);
+        for (int j = 0; j < kOdd; ++j) group.invert(table[c][j], table[c][j]);
     }
 
     Element acc, entry;
     bool started = false;
     for (int i = top; i >= 0; --i) {
-        if (started) Group::square(acc, acc);
+        if (started) group.square(acc, acc);
         for (int c = 0; c < 4; ++c) {
             const int d = digits[c][i];
             if (d == 0) continue;
             const Element* e = &table[c][(d < 0 ? -d : d) >> 1];
             if (d < 0) {
-                Group::invert(entry, *e);
+                group.invert(entry, *e);
                 e = &entry;
             }
             if (started) {
-                Group::combineTable(acc, acc, *e);
+                group.combineTable(acc, acc, *e);
             } else {
                 acc = *e;
                 started = true;
             }
         }
     }
+    group.finish(acc);
     out = acc;
 }
 

@@ -229,33 +229,6 @@ void makeAffine(P& c) {
     c.t = one<F>();
 }
 
-// Normalises the n points of c to z = 1 (t = 1) with one inversion (Montgomery's
-// simultaneous inversion): prefix[i] = z0·…·zi, then each z_i⁻¹ is peeled off
-// the inverse of the whole product. Every point must have z ≠ 0. prefix holds n
-// field elements of scratch space.
-template <typename P>
-void makeAffineBatch(P* c, Field<P>* prefix, int n) {
-    using F = Field<P>;
-    prefix[0] = c[0].z;
-    for (int i = 1; i < n; ++i) mul(prefix[i], prefix[i - 1], c[i].z);
-    F inv, zInv, zInv2, tt;
-    invert(inv, prefix[n - 1]);
-    for (int i = n - 1; i >= 0; --i) {
-        if (i > 0) {
-            mul(zInv, inv, prefix[i - 1]);
-            mul(inv, inv, c[i].z);
-        } else {
-            zInv = inv;
-        }
-        square(zInv2, zInv);
-        mul(tt, c[i].y, zInv);
-        mul(c[i].y, tt, zInv2);
-        mul(c[i].x, c[i].x, zInv2);
-        c[i].z = one<F>();
-        c[i].t = one<F>();
-    }
-}
-
 // True when the affine point (x, y) satisfies y² = x³ + b; c must be affine.
 template <typename P>
 bool satisfiesEquation(const P& c, const Field<P>& b) {
