@@ -142,7 +142,7 @@ void expInGT(gfP12& c, const gfP12& a, const mpz_class& k) {
     endomorphismMul(group, c, a, k);
 }
 
-bool knownInGT(const GT& e) { return !e.p || e.inGT; }
+bool knownInGT(const GT& e) { return !e.p || !e.decoded; }
 
 // ---- G1 ----
 
@@ -276,7 +276,7 @@ GT& GT::ScalarMult(const GT& a, const mpz_class& k) {
     } else {
         expSlidingWindow(valueOf(p), av, k);
     }
-    inGT = known;
+    decoded = !known;
     return *this;
 }
 
@@ -285,7 +285,7 @@ GT& GT::Add(const GT& a, const GT& b) {
     const gfP12& bv = gfP12Of(b);
     const bool known = knownInGT(a) && knownInGT(b);
     valueOf(p).Mul(av, bv);
-    inGT = known;
+    decoded = !known;
     return *this;
 }
 
@@ -293,7 +293,7 @@ GT& GT::Neg(const GT& a) {
     const gfP12& av = gfP12Of(a);
     const bool known = knownInGT(a);
     valueOf(p).Conjugate(av);
-    inGT = known;
+    decoded = !known;
     return *this;
 }
 
@@ -313,7 +313,7 @@ common::Result<common::ByteView> GT::Unmarshal(common::ByteView m) {
     forEachCoefficient(value, [&](std::size_t i, gfP& c) { coefficients[i] = &c; });
     if (auto ok = getCoordinates(m, coefficients); !ok) return std::unexpected(ok.error());
     p = value;
-    inGT = false;  // any twelve coordinates are accepted
+    decoded = true;  // any twelve coordinates are accepted
     return m.subspan(kGTSize);
 }
 
@@ -351,7 +351,6 @@ common::Result<RandomG2Result> RandomG2(common::RandomSource& rand) {
 GT Pair(const G1& g1, const G2& g2) {
     GT out;
     out.p = optimalAte(twistPointOf(g2), curvePointOf(g1));
-    out.inGT = true;
     return out;
 }
 

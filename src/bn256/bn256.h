@@ -82,15 +82,15 @@ struct G2 {
 // An element of GT ⊂ GF(p^12)*, written additively: Add is the field product,
 // ScalarMult the power and Neg the conjugate (the inverse on GT).
 //
-// inGT records that the value is known to lie in GT: pairing outputs, and sums,
-// negations and multiples of such elements (an unset element, the identity,
-// counts as known). Their powers take a faster route with the same value. A
-// decoded element is not known to be in GT and keeps the plain power, whose value
-// for an element outside GT differs from the fast route's. Whoever writes p
-// directly clears inGT unless the value is in GT.
+// decoded records that the value came from bytes, directly or through the group
+// operations, and so is not known to lie in GT. The other values are: pairing
+// outputs, the identity, and what Add, Neg and ScalarMult make of them. Their
+// powers take a faster route with the same value; a decoded element keeps the
+// plain power, whose value for an element outside GT differs from the fast
+// route's. A value written into p directly must lie in GT, or decoded be set.
 struct GT {
     mutable std::optional<gfP12> p;
-    bool inGT = false;
+    bool decoded = false;
 
     GT& ScalarMult(const GT& a, const mpz_class& k);  // e = a^k, k ≥ 0
     GT& Add(const GT& a, const GT& b);                // e = a·b
@@ -109,7 +109,7 @@ struct GT {
     std::string String() const;
 };
 
-// True when e is unset or e.inGT.
+// True when e is unset or not decoded.
 bool knownInGT(const GT& e);
 
 // c = a^k for k ≥ 0 (of any size) and a in GT, through the p-power Frobenius in
