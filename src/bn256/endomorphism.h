@@ -1,7 +1,7 @@
 // Scalar multiplication through an endomorphism with eigenvalue p: ψ on G2 and
-// the p-power Frobenius on GT (the GLS method of Galbraith–Lin–Scott, "Endomorphisms
-// for faster elliptic curve cryptography on a large class of curves", in four
-// dimensions).
+// the p-power Frobenius on GT, in four dimensions (Galbraith–Scott, "Exponentiation
+// in pairing-friendly groups using homomorphisms"; the GLS method of
+// Galbraith–Lin–Scott).
 //
 // k·a = k0·a + k1·ψ(a) + k2·ψ²(a) + k3·ψ³(a) with the 64-bit components of
 // decomposeFrobenius, each in width-5 non-adjacent form, walked together from the
@@ -36,8 +36,8 @@ namespace bn256 {
 //   endo(c, a)                   c = ψ(a) = a^p on the subgroup; c may be a
 //   endo2(c, a)                  c = ψ²(a), cheaper than two endo; c may be a
 //   finish(c)                    maps the result of the walk back to the group, for
-//                                a table in another form (a point on an isomorphic
-//                                curve); not called for the identity
+//                                a table in another form (points of an isomorphic
+//                                curve); called once, unless k ≡ 0 (mod Order)
 template <typename Group>
 void endomorphismMul(Group& group, typename Group::Element& out, const typename Group::Element& a,
                      const mpz_class& k) {
