@@ -57,7 +57,8 @@ struct G1 {
 };
 
 // An element of G2: a point of the twist y² = x³ + 3/xi over GF(p²) of order
-// dividing Order.
+// dividing Order. Every way of making one keeps it so (the decoder checks it), so
+// the scalar multiplications take twistPoint::MulInG2.
 struct G2 {
     mutable std::optional<twistPoint> p;
 
@@ -70,8 +71,8 @@ struct G2 {
 
     // Decodes the 128 bytes at the front of m and returns the bytes after them.
     // Fails like G1::Unmarshal; "bn256: malformed point" also for a point of the
-    // twist outside G2 (the check multiplies by Order). The receiver changes only
-    // on success.
+    // twist outside G2 (twistPoint::IsOnCurveFast, the same decision as a
+    // multiplication by Order). The receiver changes only on success.
     common::Result<common::ByteView> Unmarshal(common::ByteView m);
 
     // "bn256.G2" + the text of the affine point; normalises in place.
@@ -80,8 +81,16 @@ struct G2 {
 
 // An element of GT ⊂ GF(p^12)*, written additively: Add is the field product,
 // ScalarMult the power and Neg the conjugate (the inverse on GT).
+//
+// decoded records that the value came from bytes, directly or through the group
+// operations, and so is not known to lie in GT. The other values are: pairing
+// outputs, the identity, and what Add, Neg and ScalarMult make of them. Their
+// powers take a faster route with the same value; a decoded element keeps the
+// plain power, whose value for an element outside GT differs from the fast
+// route's. A value written into p directly must lie in GT, or decoded be set.
 struct GT {
     mutable std::optional<gfP12> p;
+    bool decoded = false;
 
     GT& ScalarMult(const GT& a, const mpz_class& k);  // e = a^k, k ≥ 0
     GT& Add(const GT& a, const GT& b);                // e = a·b
@@ -99,6 +108,13 @@ struct GT {
     // "bn256.GT" + the text of gfP12 (stored Montgomery limbs).
     std::string String() const;
 };
+
+// True when e is unset or not decoded.
+bool knownInGT(const GT& e);
+
+// c = a^k for k ≥ 0 (of any size) and a in GT, through the p-power Frobenius in
+// four dimensions: the value of gfP12::Exp for every a in GT. c may be a.
+void expInGT(gfP12& c, const gfP12& a, const mpz_class& k);
 
 // A uniformly random scalar in [1, Order − 1] from rand (zero draws are repeated),
 // or the source's error unchanged.

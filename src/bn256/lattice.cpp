@@ -58,4 +58,58 @@ std::vector<std::uint8_t> lattice::Multi(const mpz_class& scalar) const {
     return out;
 }
 
+namespace {
+
+// The reduced basis and the numerators of the first row of its inverse (see
+// decomposeFrobenius), built once on first use.
+struct frobeniusLattice {
+    mpz_class vectors[4][4];
+    mpz_class beta[4];
+
+    frobeniusLattice() {
+        const mpz_class one = 1;
+        const mpz_class v[4][4] = {
+            {2 * u + 1, 0, 2 * u, one},
+            {2 * u, u + 1, -u, u},
+            {u + 1, u, u, -2 * u},
+            {2 * u + 1, -u, -(u + 1), -u},
+        };
+        for (int j = 0; j < 4; ++j) {
+            for (int i = 0; i < 4; ++i) vectors[j][i] = v[j][i];
+        }
+        beta[0] = mpz_class("734653495049373973806201247608587340319794091592875701774");
+        beta[1] = mpz_class("734653495049373973658254490726798021314063399421879442165");
+        beta[2] = 2 * u + 1;
+        beta[3] = mpz_class("734653495049373973806201247608587340314828430225682852893");
+    }
+};
+
+const frobeniusLattice& theFrobeniusLattice() {
+    static const frobeniusLattice l;
+    return l;
+}
+
+}  // namespace
+
+std::array<signedComponent, 4> decomposeFrobenius(const mpz_class& k) {
+    const frobeniusLattice& l = theFrobeniusLattice();
+    mpz_class kr, twiceOrder = 2 * Order, c[4];
+    mpz_mod(kr.get_mpz_t(), k.get_mpz_t(), Order.get_mpz_t());
+    // c_j = floor((2·k·beta_j + Order) / (2·Order)), the nearest integer to k·beta_j / Order.
+    for (int j = 0; j < 4; ++j) {
+        c[j] = 2 * kr * l.beta[j] + Order;
+        mpz_fdiv_q(c[j].get_mpz_t(), c[j].get_mpz_t(), twiceOrder.get_mpz_t());
+    }
+    std::array<signedComponent, 4> out{};
+    mpz_class ki;
+    for (int i = 0; i < 4; ++i) {
+        ki = i == 0 ? kr : mpz_class(0);
+        for (int j = 0; j < 4; ++j) ki -= c[j] * l.vectors[j][i];
+        out[i].negative = sgn(ki) < 0;
+        ki = abs(ki);
+        out[i].magnitude = mpz_getlimbn(ki.get_mpz_t(), 0);
+    }
+    return out;
+}
+
 }  // namespace bn256

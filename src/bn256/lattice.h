@@ -9,6 +9,7 @@
 
 #include <gmpxx.h>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -34,5 +35,53 @@ struct lattice {
 // num = the Euclidean quotient num / denom, plus 1 when the remainder is strictly
 // greater than half (= Order >> 1, not denom / 2).
 void round(mpz_class& num, const mpz_class& denom);
+
+// One component of a scalar split: (−1)^negative · magnitude.
+struct signedComponent {
+    std::uint64_t magnitude;
+    bool negative;
+};
+
+// The split of a scalar k ≥ 0 (of any size) for an endomorphism with eigenvalue p
+// on a group of order Order: ψ on G2 and the p-power Frobenius on GT. The result
+// (k0, k1, k2, k3) satisfies k ≡ k0 + k1·p + k2·p² + k3·p³ (mod Order), with every
+// |ki| < 0.95·2^64, so four walks of 64 bits replace one of 254.
+//
+// k mod Order is written in the reduced basis of the lattice
+// {v : v0 + v1·p + v2·p² + v3·p³ ≡ 0 (mod Order)} (rows, with u the curve parameter)
+//   (2u + 1, 0,     2u,       1)
+//   (2u,     u + 1, −u,       u)
+//   (u + 1,  u,     u,        −2u)
+//   (2u + 1, −u,    −(u + 1), −u),
+// whose determinant is −Order (Babai rounding, as in Galbraith–Lin–Scott):
+// c_j = round(k·beta_j / Order), where beta / Order is the first row of the
+// inverse basis, and (k0, ..., k3) = (k, 0, 0, 0) − Σ_j c_j·v_j. Every rounding
+// error is at most 1/2, so |ki| ≤ (1/2)·Σ_j |v_j[i]| ≤ (7u + 3)/2 < 2^64.
+// The big-integer work allocates.
+std::array<signedComponent, 4> decomposeFrobenius(const mpz_class& k);
+
+// The width-w non-adjacent form of n: n = Σ digits[i]·2^i with every non-zero
+// digit odd, |digit| < 2^(w−1), and at most one non-zero digit in any w in a row.
+// A 64-bit n needs at most 65 digits; the unused top digits are zero.
+inline constexpr int kWnafDigits = 65;
+template <int W>
+constexpr std::array<std::int8_t, kWnafDigits> wnaf(std::uint64_t n) {
+    std::array<std::int8_t, kWnafDigits> digits{};
+    unsigned __int128 k = n;
+    for (int i = 0; k != 0; ++i) {
+        if (k & 1) {
+            int d = static_cast<int>(k & ((1u << W) - 1));
+            if (d >= (1 << (W - 1))) d -= 1 << W;
+            digits[i] = static_cast<std::int8_t>(d);
+            if (d > 0) {
+                k -= static_cast<unsigned>(d);
+            } else {
+                k += static_cast<unsigned>(-d);
+            }
+        }
+        k >>= 1;
+    }
+    return digits;
+}
 
 }  // namespace bn256

@@ -1,114 +1,127 @@
 #include "bn256/twist.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include "bn256/constants.h"
+#include "bn256/endomorphism.h"
+#include "bn256/gfp12.h"
+#include "bn256/gfp6.h"
+#include "bn256/jacobian.h"
 
 namespace bn256 {
+namespace {
 
-void twistPoint::Set(const twistPoint& a) {
-    x.Set(a.x);
-    y.Set(a.y);
-    z.Set(a.z);
-    t.Set(a.t);
+// The curve parameter u as a machine word (bn256::u holds the same value).
+constexpr std::uint64_t kU = 4965661367192848881;
+
+// xi^((p − 1)/2), the factor of y in ψ: the cube of xi^((p − 1)/6), made once.
+// (The factor of x, xi^((p − 1)/3), is a constant of the tower.)
+const gfP2& psiFactorY() {
+    static const gfP2 factor = [] {
+        gfP2 f;
+        f.Square(xiToPMinus1Over6);
+        f.Mul(f, xiToPMinus1Over6);
+        return f;
+    }();
+    return factor;
 }
+
+// G2 under ψ for endomorphismMul. The walk runs on an isomorphic curve on which
+// the whole table is affine, so that each of its additions is a mixed one (four
+// products fewer), and no inversion is needed.
+//
+// The Jacobian formulas do not read the curve constant b, so they also serve the
+// curve y² = x³ + λ⁶·b for any λ ≠ 0, where the point (X, Y, Z) stands for the
+// point (X, Y, Z·λ) of the twist. For λ in GF(p), conj(λ) = λ, so ψ is the same
+// map on both.
+struct g2Group {
+    using Element = twistPoint;
+
+    gfP commonZ;  // λ of the walk, in GF(p)
+
+    static void setIdentity(twistPoint& c) { c = twistPoint{}; }
+    static void square(twistPoint& c, const twistPoint& a) { jacobian::dbl(c, a); }
+    static void combineTable(twistPoint& c, const twistPoint& a, const twistPoint& b) {
+        jacobian::addAffine(c, a, b);
+    }
+    static void invert(twistPoint& c, const twistPoint& a) {
+        c.x = a.x;
+        c.y.Neg(a.y);
+        c.z = a.z;
+        c.t = a.t;
+    }
+    static void endo(twistPoint& c, const twistPoint& a) { c.Psi(a); }
+    static void endo2(twistPoint& c, const twistPoint& a) { c.Psi2(a); }
+    void finish(twistPoint& c) const { c.z.MulScalar(c.z, commonZ); }
+
+    // table[j] = (2j + 1)·a for n ≤ 8, all with z = 1 on the curve for λ = commonZ.
+    //
+    // First the odd multiples: with s = a.z and d = 2·(a.x, a.y, 1) = (dx, dy, dz)
+    // on the curve for s, both a and 2a are affine on the curve for μ = s·dz,
+    // a = (a.x·dz², a.y·dz³) and 2a = (dx, dy), so mixed additions make them; in
+    // the twist's own terms, entry j is (X_j, Y_j, w_j) with w_j = z_j·μ.
+    //
+    // Then one z for all: with W = Π w_j and e_j = conj(W)·Π_(i≠j) w_i, the entry
+    // (X_j·e_j², Y_j·e_j³, w_j·e_j) has z = W·conj(W), the norm of W, in GF(p).
+    static constexpr int kMaxTable = 8;
+    void oddMultiples(twistPoint* table, const twistPoint& a, int n) {
+        twistPoint d, base;
+        base.x = a.x;
+        base.y = a.y;
+        base.z.SetOne();
+        jacobian::dbl(d, base);
+        gfP2 dz2, dz3, mu;
+        dz2.Square(d.z);
+        dz3.Mul(dz2, d.z);
+        mu.Mul(a.z, d.z);
+        d.z.SetOne();
+        table[0].x.Mul(a.x, dz2);
+        table[0].y.Mul(a.y, dz3);
+        table[0].z.SetOne();
+        for (int j = 1; j < n; ++j) jacobian::addAffine(table[j], table[j - 1], d);
+
+        gfP2 w[kMaxTable], prefix[kMaxTable], suffix[kMaxTable];
+        for (int j = 0; j < n; ++j) w[j].Mul(table[j].z, mu);
+        prefix[0] = w[0];
+        for (int j = 1; j < n; ++j) prefix[j].Mul(prefix[j - 1], w[j]);
+        suffix[n - 1] = w[n - 1];
+        for (int j = n - 2; j >= 0; --j) suffix[j].Mul(suffix[j + 1], w[j]);
+        gfP2 conjW, e, e2, e3;
+        conjW.Conjugate(prefix[n - 1]);
+        // The norm W·conj(W) = W.x² + W.y².
+        gfP wx2, wy2;
+        gfpMul(wx2, prefix[n - 1].x, prefix[n - 1].x);
+        gfpMul(wy2, prefix[n - 1].y, prefix[n - 1].y);
+        gfpAdd(commonZ, wx2, wy2);
+        for (int j = 0; j < n; ++j) {
+            if (j == 0) {
+                e.Mul(suffix[1], conjW);
+            } else if (j == n - 1) {
+                e.Mul(prefix[n - 2], conjW);
+            } else {
+                e.Mul(prefix[j - 1], suffix[j + 1]);
+                e.Mul(e, conjW);
+            }
+            e2.Square(e);
+            e3.Mul(e2, e);
+            table[j].x.Mul(table[j].x, e2);
+            table[j].y.Mul(table[j].y, e3);
+            table[j].z.SetOne();
+            table[j].t.SetOne();
+        }
+    }
+};
+
+}  // namespace
+
+void twistPoint::Set(const twistPoint& a) { jacobian::set(*this, a); }
 
 bool twistPoint::IsInfinity() const { return z.IsZero(); }
 
-// Jacobian addition add-2007-bl, as for curvePoint::Add, over GF(p²):
-//   u1 = x1·z2², u2 = x2·z1², s1 = y1·z2³, s2 = y2·z1³, h = u2 − u1, i = (2h)², j = h·i,
-//   r = 2(s2 − s1), v = u1·i;
-//   x3 = r² − j − 2v, y3 = r·(v − x3) − 2·s1·j, z3 = ((z1 + z2)² − z1² − z2²)·h.
-// a.x, a.y, b.x, b.y are read before x and y are written, and a.z, b.z before z is
-// written (last), so this may be a, b or both.
-void twistPoint::Add(const twistPoint& a, const twistPoint& b) {
-    if (a.IsInfinity()) {
-        Set(b);
-        return;
-    }
-    if (b.IsInfinity()) {
-        Set(a);
-        return;
-    }
+void twistPoint::Add(const twistPoint& a, const twistPoint& b) { jacobian::add(*this, a, b); }
 
-    gfP2 z12, z22, u1, u2, s1, s2, tt;
-    z12.Square(a.z);
-    z22.Square(b.z);
-    u1.Mul(a.x, z22);
-    u2.Mul(b.x, z12);
-    tt.Mul(b.z, z22);
-    s1.Mul(a.y, tt);
-    tt.Mul(a.z, z12);
-    s2.Mul(b.y, tt);
-
-    gfP2 h, i, j;
-    h.Sub(u2, u1);
-    const bool xEqual = h.IsZero();
-    tt.Add(h, h);
-    i.Square(tt);
-    j.Mul(h, i);
-    tt.Sub(s2, s1);
-    const bool yEqual = tt.IsZero();
-    if (xEqual && yEqual) {
-        Double(a);
-        return;
-    }
-
-    gfP2 r, v, t4, t6;
-    r.Add(tt, tt);
-    v.Mul(u1, i);
-    t4.Square(r);
-    tt.Add(v, v);
-    t6.Sub(t4, j);
-    x.Sub(t6, tt);
-
-    tt.Sub(v, x);
-    t4.Mul(s1, j);
-    t6.Add(t4, t4);
-    t4.Mul(r, tt);
-    y.Sub(t4, t6);
-
-    tt.Add(a.z, b.z);
-    t4.Square(tt);
-    tt.Sub(t4, z12);
-    t4.Sub(tt, z22);
-    z.Mul(t4, h);
-}
-
-// Jacobian doubling dbl-2009-l over GF(p²):
-//   A = x², B = y², C = B², d = 2((x + B)² − A − C), e = 3A, f = e²;
-//   x3 = f − 2d, y3 = e·(d − x3) − 8C, z3 = 2·y·z.
-// y·z is formed before x and y are written, so this may be a.
-void twistPoint::Double(const twistPoint& a) {
-    gfP2 A, B, C, tt, t2, d, e, f, yz;
-    A.Square(a.x);
-    B.Square(a.y);
-    C.Square(B);
-
-    tt.Add(a.x, B);
-    t2.Square(tt);
-    tt.Sub(t2, A);
-    t2.Sub(tt, C);
-    d.Add(t2, t2);
-
-    tt.Add(A, A);
-    e.Add(tt, A);
-    f.Square(e);
-
-    yz.Mul(a.y, a.z);
-
-    tt.Add(d, d);
-    x.Sub(f, tt);
-
-    tt.Add(C, C);
-    t2.Add(tt, tt);
-    tt.Add(t2, t2);  // 8C
-    y.Sub(d, x);
-    t2.Mul(e, y);
-    y.Sub(t2, tt);
-
-    z.Add(yz, yz);
-}
+void twistPoint::Double(const twistPoint& a) { jacobian::dbl(*this, a); }
 
 // Left-to-right double-and-add from bit BitLen(scalar) (always 0) down to bit 0.
 // Reading the scalar's bits allocates nothing. this is written only at the end, so
@@ -127,25 +140,33 @@ void twistPoint::Mul(const twistPoint& a, const mpz_class& scalar) {
     Set(acc);
 }
 
-// (x, y, z) ↦ (x/z², y/z³, 1).
-void twistPoint::MakeAffine() {
-    if (z.IsOne()) return;
-    if (z.IsZero()) {
-        x.SetZero();
-        y.SetOne();
-        t.SetZero();
+// Valid for a in G2 only (ψ = p there).
+void twistPoint::MulInG2(const twistPoint& a, const mpz_class& scalar) {
+    if (a.IsInfinity()) {
+        *this = twistPoint{};
         return;
     }
-    gfP2 zInv, tt, zInv2;
-    zInv.Invert(z);
-    tt.Mul(y, zInv);
-    zInv2.Square(zInv);
-    y.Mul(tt, zInv2);
-    tt.Mul(x, zInv2);
-    x.Set(tt);
-    z.SetOne();
-    t.SetOne();
+    g2Group group;
+    endomorphismMul(group, *this, a, scalar);
 }
+
+void twistPoint::Psi(const twistPoint& a) {
+    x.Conjugate(a.x);
+    x.Mul(x, xiToPMinus1Over3);
+    y.Conjugate(a.y);
+    y.Mul(y, psiFactorY());
+    z.Conjugate(a.z);
+    t.Conjugate(a.t);
+}
+
+void twistPoint::Psi2(const twistPoint& a) {
+    x.MulScalar(a.x, xiToPSquaredMinus1Over3);
+    y.Neg(a.y);
+    z.Set(a.z);
+    t.Set(a.t);
+}
+
+void twistPoint::MakeAffine() { jacobian::makeAffine(*this); }
 
 void twistPoint::Neg(const twistPoint& a) {
     x.Set(a.x);
@@ -158,16 +179,43 @@ void twistPoint::Neg(const twistPoint& a) {
 bool twistPoint::IsOnCurve() {
     MakeAffine();
     if (IsInfinity()) return true;
-    gfP2 y2, x3;
-    y2.Square(y);
-    x3.Square(x);
-    x3.Mul(x3, x);
-    x3.Add(x3, twistB);
-    if (!(y2 == x3)) return false;
+    if (!jacobian::satisfiesEquation(*this, twistB)) return false;
 
     twistPoint cneg;
     cneg.Mul(*this, Order);
     return cneg.z.IsZero();
+}
+
+bool twistPoint::IsOnCurveFast() {
+    MakeAffine();
+    if (IsInfinity()) return true;
+    if (!jacobian::satisfiesEquation(*this, twistB)) return false;
+
+    // uq = [u]Q by the signed binary digits of u, the affine Q added mixed.
+    static constexpr std::array<std::int8_t, kWnafDigits> uDigits = wnaf<2>(kU);
+    int top = kWnafDigits - 1;
+    while (uDigits[top] == 0) --top;
+    twistPoint minusQ, uq;
+    g2Group::invert(minusQ, *this);
+    uq = uDigits[top] > 0 ? *this : minusQ;
+    for (int i = top - 1; i >= 0; --i) {
+        jacobian::dbl(uq, uq);
+        if (uDigits[i] != 0) jacobian::addAffine(uq, uq, uDigits[i] > 0 ? *this : minusQ);
+    }
+
+    // [u + 1]Q + ψ([u]Q) + ψ²([u]Q) − ψ³([2u]Q) = O.
+    twistPoint sum, image;
+    jacobian::addAffine(sum, uq, *this);
+    image.Psi(uq);
+    jacobian::add(sum, sum, image);
+    image.Psi2(uq);
+    jacobian::add(sum, sum, image);
+    jacobian::dbl(image, uq);
+    image.Psi2(image);
+    image.Psi(image);
+    g2Group::invert(image, image);
+    jacobian::add(sum, sum, image);
+    return sum.IsInfinity();
 }
 
 std::string twistPoint::String() {

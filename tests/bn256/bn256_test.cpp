@@ -278,6 +278,111 @@ TEST_F(Groups, GTScalarMultIsExactPowerOfAnyElement) {
     }
 }
 
+// The Frobenius route gives the value of gfP12::Exp on GT: pairing outputs,
+// their products and inverses, and one; for edge scalars, scalars beyond Order,
+// random ones, and with the result aliasing the operand.
+TEST_F(Groups, ExpInGTMatchesExpOnGT) {
+    const GT base = Pair(g1Base(), g2Base());
+    G1 a;
+    G2 b;
+    a.ScalarBaseMult(scalar());
+    b.ScalarBaseMult(scalar());
+    GT random = Pair(a, b), product, inverse, one;
+    product.Add(base, random);
+    inverse.Neg(random);
+    one.p.emplace().SetOne();
+    std::vector<mpz_class> scalars = {0, 1, 2, 15, 16, 17, Order - 1, Order, Order + 1, 3 * Order + 2,
+                                      kTwoTo256Minus1};
+    for (int i = 0; i < 4; ++i) scalars.push_back(scalar());
+    const GT* const elements[] = {&base, &random, &product, &inverse, &one};
+    for (const GT* e : elements) {
+        for (const mpz_class& k : scalars) {
+            SCOPED_TRACE(k.get_str());
+            gfP12 want, got, self = *e->p;
+            want.Exp(*e->p, k);
+            expInGT(got, *e->p, k);
+            expInGT(self, self, k);
+            EXPECT_TRUE(got == want);
+            EXPECT_TRUE(self == want);
+        }
+    }
+}
+
+// Outside GT the two routes part: on an arbitrary GF(p^12) element the Frobenius
+// route is not the power, which is why a decoded element keeps the plain route.
+TEST_F(Groups, PowerRoutesDifferOutsideGT) {
+    Bytes m;
+    for (int i = 0; i < 12; ++i) {
+        const Bytes c = be32(mpz_class(7919) * (i + 3));
+        m.insert(m.end(), c.begin(), c.end());
+    }
+    GT decoded;
+    ASSERT_TRUE(decoded.Unmarshal(m));
+    const mpz_class k = scalar();
+    gfP12 plain, fast;
+    plain.Exp(*decoded.p, k);
+    expInGT(fast, *decoded.p, k);
+    EXPECT_FALSE(fast == plain);
+    GT e;
+    e.ScalarMult(decoded, k);
+    EXPECT_TRUE(*e.p == plain);
+}
+
+// What is known to be in GT: pairing outputs, the identity, and what Add, Neg
+// and ScalarMult make of known elements only; decoded elements are not.
+TEST_F(Groups, MembershipInGTIsKnownOnlyThroughOperations) {
+    const GT paired = Pair(g1Base(), g2Base());
+    GT decoded;
+    ASSERT_TRUE(decoded.Unmarshal(paired.Marshal()));
+    GT unset, sum, mixed, neg, negDecoded, power, powerDecoded;
+    sum.Add(paired, paired);
+    mixed.Add(paired, decoded);
+    neg.Neg(paired);
+    negDecoded.Neg(decoded);
+    power.ScalarMult(paired, 5);
+    powerDecoded.ScalarMult(decoded, 5);
+    GT redecoded = paired;
+    ASSERT_TRUE(redecoded.Unmarshal(paired.Marshal()));
+    const struct {
+        const char* name;
+        const GT& e;
+        bool known;
+    } cases[] = {
+        {"pairing", paired, true},          {"decoded", decoded, false},
+        {"unset", unset, true},             {"sum of known", sum, true},
+        {"sum with decoded", mixed, false}, {"negation", neg, true},
+        {"negated decoded", negDecoded, false}, {"power", power, true},
+        {"power of decoded", powerDecoded, false}, {"decoded over known", redecoded, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(knownInGT(c.e), c.known) << c.name;
+    // Both routes give the same bytes for a member of GT.
+    EXPECT_EQ(power.Marshal(), powerDecoded.Marshal());
+}
+
+// G2 multiplication through ψ encodes exactly as the reference double-and-add,
+// for generated and decoded operands and every kind of scalar.
+TEST_F(Groups, G2ScalarMultMatchesReferenceMul) {
+    G2 decoded;
+    ASSERT_TRUE(decoded.Unmarshal(G2().ScalarBaseMult(scalar()).Marshal()));
+    G2 generated;
+    generated.ScalarBaseMult(scalar());
+    std::vector<mpz_class> scalars = {0, 1, 2, Order - 1, Order, Order + 1, kTwoTo256Minus1};
+    for (int i = 0; i < 4; ++i) scalars.push_back(scalar());
+    const G2* const operands[] = {&decoded, &generated};
+    for (const G2* a : operands) {
+        for (const mpz_class& k : scalars) {
+            SCOPED_TRACE(k.get_str());
+            G2 fast, reference, base, referenceBase;
+            fast.ScalarMult(*a, k);
+            reference.p.emplace().Mul(*a->p, k);
+            EXPECT_EQ(fast.Marshal(), reference.Marshal());
+            base.ScalarBaseMult(k);
+            referenceBase.p.emplace().Mul(twistGen, k);
+            EXPECT_EQ(base.Marshal(), referenceBase.Marshal());
+        }
+    }
+}
+
 TEST_F(Groups, IdentityDigestScalarsReduceModOrder) {
     mpz_class reduced;
     mpz_mod(reduced.get_mpz_t(), kTwoTo256Minus1.get_mpz_t(), Order.get_mpz_t());

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "bn256/cpu.h"
 #include "bn256/gfp.h"
 #include "bn256/gfp12.h"
 #include "bn256/gfp2.h"
@@ -116,6 +117,19 @@ public:
 private:
     std::mt19937_64 rng_;
 };
+
+// Runs check on each Montgomery-product path the processor has: the MUL path, then
+// the MULX path where there is BMI2. The flag is restored afterwards.
+inline void ForEachMulPath(const std::function<void()>& check) {
+    const bool saved = bn256::hasBMI2;
+    for (bool flag : {false, true}) {
+        if (flag && !bn256::cpuHasBMI2()) continue;
+        SCOPED_TRACE(flag ? "MULX path" : "MUL path");
+        bn256::hasBMI2 = flag;
+        check();
+    }
+    bn256::hasBMI2 = saved;
+}
 
 // Operations of one tower level, by name, for the aliasing checks below.
 template <typename F>

@@ -19,6 +19,61 @@ using bn256_testing::RefXi;
 
 gfP12 One() { return gfP12{}.SetOne(); }
 
+// f^((p^6 − 1)(p^2 + 1)), the easy part of the final exponentiation: an element of
+// the cyclotomic subgroup for every non-zero f.
+gfP12 Cyclotomic(const gfP12& f) {
+    gfP12 g, inv, frob;
+    g.Conjugate(f);
+    g.Mul(g, inv.Invert(f));
+    return g.Mul(g, frob.FrobeniusP2(g));
+}
+
+// Inputs of the fast routes: edge values (one, all coefficients p − 1 or 1) and
+// random elements, each also taken into the cyclotomic subgroup.
+struct FastRouteInputs {
+    std::vector<gfP12> any, cyclotomic;
+};
+
+FastRouteInputs MakeFastRouteInputs() {
+    FastRouteInputs in;
+    gfP12 nearP, small;
+    const gfP pMinus1 = bn256_testing::FromStored(Prime() - 1);
+    for (gfP* c = &nearP.x.x.x; c <= &nearP.y.z.y; ++c) *c = pMinus1;
+    for (gfP* c = &small.x.x.x; c <= &small.y.z.y; ++c) *c = bn256_testing::FromStored(1);
+    in.any = {One(), nearP, small};
+    Elements rand(48);
+    for (int n = 0; n < 6; ++n) in.any.push_back(rand.Fp12());
+    for (const gfP12& f : in.any) in.cyclotomic.push_back(Cyclotomic(f));
+    return in;
+}
+
+// Every fast route of this layer gives the reference value, on the inputs for
+// which it is valid.
+TEST(GfP12Test, FastRoutesMatchReferences) {
+    struct Route {
+        const char* name;
+        bool cyclotomicOnly;
+        std::function<gfP12(const gfP12&, const gfP12&)> fast, reference;
+    };
+    const std::vector<Route> routes = {
+        {"CyclotomicSquare", true,
+         [](const gfP12& a, const gfP12&) { return gfP12{}.CyclotomicSquare(a); },
+         [](const gfP12& a, const gfP12&) { return gfP12{}.Square(a); }},
+    };
+    const FastRouteInputs in = MakeFastRouteInputs();
+    bn256_testing::ForEachMulPath([&] {
+        for (const Route& route : routes) {
+            SCOPED_TRACE(route.name);
+            const std::vector<gfP12>& inputs = route.cyclotomicOnly ? in.cyclotomic : in.any;
+            for (std::size_t i = 0; i < inputs.size(); ++i) {
+                const gfP12& a = inputs[i];
+                const gfP12& b = inputs[(i + 1) % inputs.size()];
+                EXPECT_EQ(route.fast(a, b), route.reference(a, b)) << "input " << i;
+            }
+        }
+    });
+}
+
 TEST(GfP12Test, FrobeniusConstantsArePowersOfXi) {
     const mpz_class& p = Prime();
     EXPECT_EQ(xiToPMinus1Over6, MontP2(RefPow(RefXi(), (p - 1) / 6)));
@@ -143,6 +198,7 @@ TEST(GfP12Test, OperationsAcceptAliasedReceivers) {
         {"Set", [](gfP12& e, const gfP12& a) { e.Set(a); }},
         {"Conjugate", [](gfP12& e, const gfP12& a) { e.Conjugate(a); }},
         {"Square", [](gfP12& e, const gfP12& a) { e.Square(a); }},
+        {"CyclotomicSquare", [](gfP12& e, const gfP12& a) { e.CyclotomicSquare(a); }},
         {"Invert", [](gfP12& e, const gfP12& a) { e.Invert(a); }},
         {"Frobenius", [](gfP12& e, const gfP12& a) { e.Frobenius(a); }},
         {"FrobeniusP2", [](gfP12& e, const gfP12& a) { e.FrobeniusP2(a); }},

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <gmpxx.h>
 
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -119,6 +121,57 @@ TEST(Lattice, RoundThresholdIsHalfOfOrder) {
         mpz_class num = c.num;
         round(num, det);
         EXPECT_EQ(num, c.want) << c.num.get_str();
+    }
+}
+
+// decomposeFrobenius: k ≡ k0 + k1·p + k2·p² + k3·p³ (mod Order) with every
+// |ki| ≤ (7u + 3)/2, for edge scalars, scalars beyond Order and random ones.
+TEST(Lattice, DecomposeFrobeniusRecombinesWithinBound) {
+    gmp_randclass rng(gmp_randinit_default);
+    rng.seed(3);
+    std::vector<mpz_class> scalars = {0,         1,         2,         Order - 1, Order,
+                                      Order + 1, 2 * Order + 5, pow2(128), pow2(256) - 1};
+    for (int i = 0; i < 200; ++i) scalars.push_back(rng.get_z_range(Order));
+    scalars.push_back(rng.get_z_bits(600));
+    const mpz_class bound = (7 * u + 3) / 2;
+    for (const mpz_class& k : scalars) {
+        SCOPED_TRACE(k.get_str());
+        const auto parts = decomposeFrobenius(k);
+        mpz_class sum = 0, pi = 1;
+        for (const signedComponent& c : parts) {
+            mpz_class v;
+            mpz_import(v.get_mpz_t(), 1, 1, sizeof c.magnitude, 0, 0, &c.magnitude);
+            EXPECT_LE(v, bound);
+            if (c.negative) v = -v;
+            EXPECT_FALSE(c.negative && c.magnitude == 0);
+            sum += v * pi;
+            pi *= P;
+        }
+        EXPECT_EQ(mod(sum - k, Order), 0);
+    }
+}
+
+// wnaf<5>: the digits sum back to n, every non-zero digit is odd and below 16 in
+// magnitude, and any five digits in a row hold at most one non-zero digit.
+TEST(Lattice, WidthFiveNafOfEdgeAndRandomWords) {
+    std::vector<std::uint64_t> words = {0, 1, 15, 16, 17, 31, 0x8000000000000000, 0xffffffffffffffff,
+                                        0xaaaaaaaaaaaaaaaa, 4965661367192848881};
+    std::mt19937_64 engine(9);
+    for (int i = 0; i < 100; ++i) words.push_back(engine());
+    for (std::uint64_t n : words) {
+        SCOPED_TRACE(n);
+        const auto digits = wnaf<5>(n);
+        mpz_class sum = 0;
+        int lastNonZero = -5;
+        for (int i = kWnafDigits - 1; i >= 0; --i) sum = 2 * sum + digits[i];
+        for (int i = 0; i < kWnafDigits; ++i) {
+            if (digits[i] == 0) continue;
+            EXPECT_EQ(digits[i] & 1, 1);
+            EXPECT_LT(digits[i] < 0 ? -digits[i] : digits[i], 16);
+            EXPECT_GE(i - lastNonZero, 5);
+            lastNonZero = i;
+        }
+        EXPECT_EQ(sum, mpz_class(std::to_string(n)));
     }
 }
 
