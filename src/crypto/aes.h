@@ -17,6 +17,7 @@
 #include "common/bytes.h"
 #include "common/error.h"
 #include "common/random.h"
+#include "common/wipe.h"
 #include "crypto/der.h"
 #include "crypto/symmetric_key.h"
 
@@ -35,11 +36,13 @@ extern const crypto::EncOpts defaultAESOpts;
 
 // An AES key of 16, 24 or 32 bytes (AES-128, -192, -256 by length). A key of
 // another length can be held but fails every operation. IVs and nonces come from
-// the given random source, the kernel's by default.
+// the given random source, the kernel's by default. The key bytes are wiped when
+// the key goes away.
 class AESKey final : public crypto::SymmetricKey {
 public:
     explicit AESKey(common::Bytes key, common::RandomSource& rand = common::SystemRandom())
         : Key(std::move(key)), rand_(&rand) {}
+    ~AESKey() override { common::Wipe(Key); }
 
     common::ByteView Bytes() const override { return Key; }
     common::Result<common::Bytes> Decrypt(common::ByteView crypted) const override;

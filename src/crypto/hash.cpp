@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "common/wipe.h"
+
 namespace hash {
 namespace {
 
@@ -32,6 +34,7 @@ common::Result<common::Bytes> Hash::Get(common::ByteView data) const {
     if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1 ||
         EVP_DigestUpdate(ctx.get(), data.data(), data.size()) != 1 ||
         EVP_DigestFinal_ex(ctx.get(), digest.data(), &length) != 1) {
+        common::Wipe(digest);  // a digest may be key material
         return common::Fail(kDigestFailed);
     }
     digest.resize(length);

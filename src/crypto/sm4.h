@@ -11,6 +11,7 @@
 #include "common/bytes.h"
 #include "common/error.h"
 #include "common/random.h"
+#include "common/wipe.h"
 #include "crypto/symmetric_key.h"
 
 namespace sm4 {
@@ -21,11 +22,13 @@ extern const crypto::EncOpts defaultSM4Opts;
 
 // An SM4 key of 16 bytes. A key of another length can be held but fails every
 // operation with "SM4: invalid key size " and its length. IVs come from the
-// given random source, the kernel's by default. Options are ignored.
+// given random source, the kernel's by default. Options are ignored. The key
+// bytes are wiped when the key goes away.
 class SM4Key final : public crypto::SymmetricKey {
 public:
     explicit SM4Key(common::Bytes key, common::RandomSource& rand = common::SystemRandom())
         : Key(std::move(key)), rand_(&rand) {}
+    ~SM4Key() override { common::Wipe(Key); }
 
     common::ByteView Bytes() const override { return Key; }
     common::Result<common::Bytes> Decrypt(common::ByteView crypted) const override;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "common/error.h"
+#include "common/wipe.h"
 #include "crypto/aes.h"
 #include "crypto/load_time.h"
 #include "crypto/sm4.h"
@@ -36,6 +37,8 @@ common::Result<std::unique_ptr<crypto::SymmetricKey>> GenerateSymKey(crypto::Key
     // The start-up has made the errors already; this guards callers that run
     // without it (a unit test of another module) at the cost of one flag check.
     init();
+    // A refused key is wiped before its bytes are released.
+    common::WipeOnExit wipeRefused([&] { common::Wipe(key); });
     const std::uint64_t bits = 8 * static_cast<std::uint64_t>(key.size());
     switch (keyType) {
         case crypto::AES:

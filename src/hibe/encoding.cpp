@@ -22,10 +22,12 @@ constexpr std::size_t kParamsFixedSlots = 6;      // G, G1, G2, G3
 constexpr std::size_t kPrivateKeyFixedSlots = 3;  // A0, A1
 constexpr std::size_t kCiphertextSlots = 9;       // A, B, C
 
-// Copies one element encoding into its window, which has exactly its size.
-void put(std::span<std::uint8_t> window, const common::Bytes& encoding) {
+// Copies one element encoding into its window, which has exactly its size, and
+// wipes the encoding: the elements of a key are secrets.
+void put(std::span<std::uint8_t> window, common::Bytes encoding) {
     assert(window.size() == encoding.size());
     std::copy(encoding.begin(), encoding.end(), window.begin());
+    common::Wipe(encoding);
 }
 
 // Whether a list record of this length can be decoded: whole slots, and at
@@ -84,8 +86,35 @@ common::Bytes PrivateKey::Marshal() const {
     return out;
 }
 
+void PrivateKey::Wipe() noexcept {
+    WipeElement(A0);
+    WipeElement(A1);
+    for (const bn256::G1& b : B) WipeElement(b);
+}
+
+PrivateKey& PrivateKey::operator=(const PrivateKey& other) {
+    if (this != &other) {
+        Wipe();
+        A0 = other.A0;
+        A1 = other.A1;
+        B = other.B;
+    }
+    return *this;
+}
+
+PrivateKey& PrivateKey::operator=(PrivateKey&& other) noexcept {
+    if (this != &other) {
+        Wipe();
+        A0 = other.A0;
+        A1 = other.A1;
+        B = std::move(other.B);
+    }
+    return *this;
+}
+
 std::pair<PrivateKey*, bool> PrivateKey::Unmarshal(common::ByteView marshalled) {
     if (!validListLength(marshalled.size(), kPrivateKeyFixedSlots)) return {nullptr, false};
+    Wipe();
 
     A0 = bn256::G1{};
     if (!A0.Unmarshal(geIndex(marshalled, 0, 1))) return {nullptr, false};

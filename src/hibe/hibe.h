@@ -31,8 +31,16 @@
 #include "common/bytes.h"
 #include "common/error.h"
 #include "common/random.h"
+#include "common/wipe.h"
 
 namespace hibe {
+
+// Overwrites the point or field value that a group element holds (the element
+// stays set, to a value of no meaning). An unset element holds nothing.
+template <typename Element>
+void WipeElement(const Element& element) noexcept {
+    if (element.p) common::WipeObject(*element.p);
+}
 
 // An identity vector: one non-negative integer per level, top level first. Each
 // entry is a full 256-bit digest, used as a scalar as it is (not reduced).
@@ -65,18 +73,39 @@ struct Params {
 };
 
 // The master key: alpha·Params::G2, the only secret that outlives Setup. It has
-// no record encoding of its own: its file holds Key.Marshal(), 64 bytes.
+// no record encoding of its own: its file holds Key.Marshal(), 64 bytes. Every
+// copy wipes its point when it goes away.
 struct MasterKey {
     bn256::G1 Key;
+
+    MasterKey() = default;
+    MasterKey(const MasterKey&) = default;
+    MasterKey(MasterKey&&) = default;
+    MasterKey& operator=(const MasterKey&) = default;
+    MasterKey& operator=(MasterKey&&) = default;
+    ~MasterKey() { WipeElement(Key); }
 };
 
 // The key of one identity of depth k, made with randomness r (not stored):
 //     A0 = alpha·G2 + r·Q(id),  A1 = r·G,  B = (r·H[k], …, r·H[l−1]).
-// A key records neither its identity nor its depth.
+// A key records neither its identity nor its depth. Every copy wipes its points
+// when it goes away.
 struct PrivateKey {
     bn256::G1 A0;
     bn256::G2 A1;
     std::vector<bn256::G1> B;  // one entry per level below the key: l − k entries
+
+    PrivateKey() = default;
+    PrivateKey(const PrivateKey&) = default;
+    PrivateKey(PrivateKey&&) = default;
+    // The assignments wipe the points they overwrite first, since vector
+    // assignment may release B's old block as it is.
+    PrivateKey& operator=(const PrivateKey& other);
+    PrivateKey& operator=(PrivateKey&& other) noexcept;
+    ~PrivateKey() { Wipe(); }
+
+    // Overwrites A0, A1 and every entry of B in place.
+    void Wipe() noexcept;
 
     // The number of levels below the key: the length of B.
     std::int64_t DepthLeft() const;

@@ -8,6 +8,7 @@
 
 #include "bn256/bn256.h"
 #include "common/random.h"
+#include "common/wipe.h"
 #include "crypto/hash.h"
 #include "crypto/sym.h"
 #include "hibe_amd64/base64.h"
@@ -190,9 +191,19 @@ common::Result<SealedMessage> SealHibeMsg(common::ByteView plaintext, common::By
     auto p1 = bn256::RandomG1(rand);
     if (!p1) return std::unexpected(p1.error());
     auto p2 = bn256::RandomG2(rand);
-    if (!p2) return std::unexpected(p2.error());
+    if (!p2) {
+        hibe::WipeElement(p1->element);
+        return std::unexpected(p2.error());
+    }
     bn256::GT gt = bn256::Pair(p1->element, p2->element);
+    hibe::WipeElement(p1->element);
+    hibe::WipeElement(p2->element);
     common::Bytes gtBytes = gt.Marshal();
+    // gt and its encoding are the message key: wiped on every way out.
+    common::WipeOnExit wipeMessageKey([&] {
+        hibe::WipeElement(gt);
+        common::Wipe(gtBytes);
+    });
 
     auto key = generateSymKeyFromGtBytes(gtBytes, symKeyType);
     if (!key) return std::unexpected(key.error());
@@ -264,6 +275,10 @@ common::Result<common::Bytes> DecryptHibeMsg(std::string_view localId,
     }
     bn256::GT gt = hibe::Decrypt(*key, ciphertext);
     common::Bytes gtBytes = gt.Marshal();
+    common::WipeOnExit wipeMessageKey([&] {
+        hibe::WipeElement(gt);
+        common::Wipe(gtBytes);
+    });
 
     auto symKey = generateSymKeyFromGtBytes(gtBytes, symKeyType);
     if (!symKey) return std::unexpected(symKey.error());

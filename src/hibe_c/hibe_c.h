@@ -21,7 +21,9 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
                               std::string_view masterKeyFilePath, std::string_view paramsFilePath);
 
 // The whole file named by the path bytes as given, or nothing when it cannot be
-// opened or read (the empty path and a path holding a zero byte included).
+// opened or read (the empty path and a path holding a zero byte included). The
+// content may be a key: the caller wipes it (common::Wipe) when done; nothing
+// else of it is left in the library's memory.
 std::optional<common::Bytes> ReadKey(std::string_view keyfile);
 
 // The JSON text of the message map, or the four bytes "null" after the error's

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/wipe.h"
 #include "crypto/crypto.h"
 #include "hibe_amd64/hibe_fast.h"
 #include "hibe_c/files.h"
@@ -90,6 +91,9 @@ common::Bytes EncryptHibeMsg(common::Bytes plaintext, common::Bytes receiverIds,
 std::optional<common::Bytes> DecryptHibeMsg(common::Bytes localId, common::Bytes params,
                                             common::Bytes prvKey, common::Bytes hibeMsgMap,
                                             std::int64_t /*keyType: always AES*/) {
+    // The copy of the host's key bytes is wiped on every way out; the decoded key
+    // wipes itself.
+    common::WipeOnExit wipeKeyBytes([&] { common::Wipe(prvKey); });
     hibe::Params hibeParams;
     if (!hibeParams.Unmarshal(params).second) return std::nullopt;
     hibe::PrivateKey key;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <string>
 
+#include "common/wipe.h"
 #include "hibe_c/hibe_c.h"
 
 namespace hibe_c {
@@ -15,18 +16,21 @@ std::optional<common::Bytes> ReadKey(std::string_view keyfile) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
 
-    // Read until end of file, whatever size the file system reports.
+    // Read until end of file, whatever size the file system reports. The file
+    // may be a key: the block and every buffer left behind by growth are wiped.
     common::Bytes content;
     std::uint8_t chunk[65536];
+    common::WipeOnExit wipeChunk([&] { common::Wipe(chunk, sizeof chunk); });
     for (;;) {
         ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
+            common::Wipe(content);
             return std::nullopt;  // among others: the path names a directory
         }
         if (got == 0) break;
-        content.insert(content.end(), chunk, chunk + got);
+        common::AppendWiped(content, common::ByteView(chunk, static_cast<std::size_t>(got)));
     }
     ::close(fd);
     return content;

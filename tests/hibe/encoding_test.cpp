@@ -131,6 +131,30 @@ TEST_F(EncodingTest, DecodeThenEncodeReturnsTheInput) {
     EXPECT_EQ(Enc(hibe::Decrypt(dk, dc)), Enc(hibe_test::GTOne()));
 }
 
+// The keys wipe what they overwrite and hold; assignment still carries the value
+// over, whatever the receiver held before (another depth included).
+TEST_F(EncodingTest, KeyAssignmentsCarryTheValueAndWipeLeavesZeros) {
+    auto deeper = hibe::KeyGenFromMaster(rand, params, master, {mpz_class(11), mpz_class(12)});
+    ASSERT_TRUE(deeper);
+    const common::Bytes k = key1.Marshal();
+
+    hibe::PrivateKey copied = *deeper;
+    copied = key1;
+    EXPECT_EQ(copied.Marshal(), k);
+    hibe::PrivateKey moved = *deeper;
+    moved = std::move(copied);
+    EXPECT_EQ(moved.Marshal(), k);
+    hibe::PrivateKey self = key1;
+    self = std::move(self);
+    EXPECT_EQ(self.Marshal(), k);
+
+    moved.Wipe();
+    for (const bn256::G1* g : {&moved.A0, &moved.B[0], &moved.B[1]}) {
+        EXPECT_TRUE(g->p->x.IsZero() && g->p->y.IsZero() && g->p->z.IsZero());
+    }
+    EXPECT_TRUE(moved.A1.p->x.x.IsZero() && moved.A1.p->y.y.IsZero());
+}
+
 TEST_F(EncodingTest, MinimalLengthsDecodeToEmptyLists) {
     common::Bytes p = params.Marshal();
     p.resize(384);
