@@ -73,8 +73,12 @@ struct gfP12 {
     // e = a^(p²).
     gfP12& FrobeniusP2(const gfP12& a);
 
-    // e = a·b, schoolbook with four GF(p^6) products.
+    // e = a·b, Karatsuba with three GF(p^6) products. e may be a, b or both.
     gfP12& Mul(const gfP12& a, const gfP12& b);
+
+    // e = a·b, schoolbook with four GF(p^6) products: the reference for Mul. e may
+    // be a, b or both.
+    gfP12& MulSchoolbook(const gfP12& a, const gfP12& b);
 
     // e = a·b for b in GF(p^6): each half times b, x first.
     gfP12& MulScalar(const gfP12& a, const gfP6& b) {

@@ -126,6 +126,10 @@ struct gfP6 {
     // e = a·b, Karatsuba over the three coefficients (six GF(p^2) products).
     gfP6& Mul(const gfP6& a, const gfP6& b);
 
+    // e = a·(b1·tau + b0), the product with an element whose tau² coefficient is
+    // zero: five GF(p^2) products. e may be a; b1 and b0 must not lie inside e.
+    gfP6& MulSparse(const gfP6& a, const gfP2& b1, const gfP2& b0);
+
     // e = a², the same formulas with six GF(p^2) squarings.
     gfP6& Square(const gfP6& a);
 

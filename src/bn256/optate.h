@@ -7,7 +7,9 @@
 // on affine copies.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "bn256/curve.h"
 #include "bn256/gfp12.h"
@@ -23,6 +25,14 @@ inline constexpr std::int8_t sixuPlus2NAF[65] = {
     0, 0, 0, 1,  0, 1, 0, -1, 0, 0, 1, -1, 0, 0, 1, 0,  0, 1, 1, 0, -1, 0,
     0, 1, 0, -1, 0, 0, 0, 0,  1, 1, 1, 0,  0, -1, 0, 0, 1, 0, 0, 0, 0,  0,
     -1, 0, 0, 1, 1, 0, 0, -1, 0, 0, 0, 1,  1, 0,  -1, 0, 0, 1, 0, 1, 1};
+
+// u = 4965661367192848881 in non-adjacent form (no two neighbouring digits are
+// non-zero): 63 signed binary digits, least significant first, 24 of them non-zero
+// against the 28 ones of its binary form.
+inline constexpr std::int8_t uNAF[63] = {
+    1, 0, 0, 0, -1, 0, 0,  0, 0, 1, 0, 1, 0, 0,  0, 0, 1, 0,  0, 1, 0, -1,
+    0, 1, 0, 1, 0,  1, 0,  0, 1, 0, 0, 0, 1, 0,  -1, 0, -1, 0, -1, 0, 1, 0,
+    1, 0, 0, -1, 0, 1, 0,  1, 0, -1, 0, 0, 1, 0, 1, 0, 0, 0, 1};
 
 // xi^((p − 1)/2), the factor of y in the p-power Frobenius map carried to the
 // twist. Plain value:
@@ -50,6 +60,27 @@ void mulLine(gfP12& ret, const gfP2& a, const gfP2& b, const gfP2& c);
 // The Miller loop value f_{6u+2,Q}(P) times the lines of the two Frobenius
 // corrections; q and p are not changed.
 gfP12 miller(const twistPoint& q, const curvePoint& p);
+
+// One factor of a pairing product: e(*q, *p), or its inverse when inverse is set.
+struct PairingTerm {
+    const twistPoint* q;
+    const curvePoint* p;
+    bool inverse = false;
+};
+
+// The product of the Miller loop values of the terms (of q and −p for an inverse
+// term), leaving out those with a point at infinity; 1 for no such term.
+gfP12 millerProduct(std::span<const PairingTerm> terms);
+
+// The product of the pairings of the terms with one final exponentiation of the
+// product of their Miller loop values; equal to the product of optimalAte of each
+// term (inverted where asked), and 1 for no terms. The points are not changed.
+gfP12 pairingProduct(std::span<const PairingTerm> terms);
+
+// a^u for a in the cyclotomic subgroup, where a^−1 = conj(a): left to right over
+// uNAF with cyclotomic squarings, 62 squarings and 23 products. On any other
+// element the value is not a^u (gfP12::Exp is the general power).
+gfP12 cyclotomicPowU(const gfP12& a);
 
 // in^((p^12 − 1)/Order): the easy part (p^6 − 1)(p^2 + 1), then the hard part with
 // three powers by u.
