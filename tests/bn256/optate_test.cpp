@@ -238,6 +238,20 @@ TEST_F(Pairing, FastRoutesMatchReferences) {
     };
     const std::vector<Route> routes = {
         {"cyclotomicPowU", cyclotomicPowU, [](const gfP12& a) { return power(a, u); }},
+        // The line (a·tau + b)·w + c made of three coefficients of the input.
+        {"mulLine",
+         [](const gfP12& f) {
+             gfP12 e = f;
+             mulLine(e, f.x.x, f.y.y, f.x.z);
+             return e;
+         },
+         [](const gfP12& f) {
+             gfP12 line{};
+             line.x.y = f.x.x;
+             line.x.z = f.y.y;
+             line.y.z = f.x.z;
+             return gfP12{}.MulSchoolbook(f, line);
+         }},
     };
     const std::vector<gfP12> inputs = cyclotomicElements();
     bn256_testing::ForEachMulPath([&] {
