@@ -38,9 +38,13 @@ struct gfP {
         return *this;
     }
 
-    // this = f^(p−2): the inverse of f, and 0 for f = 0. 367 Montgomery products
-    // whatever f is. this may be f.
+    // this = f^−1, and 0 for f = 0, by the constant-time divsteps of Bernstein and
+    // Yang: the same value as InvertFermat. this may be f.
     gfP& Invert(const gfP& f);
+
+    // this = f^(p−2): the inverse of f, and 0 for f = 0. 367 Montgomery products
+    // whatever f is: the reference for Invert. this may be f.
+    gfP& InvertFermat(const gfP& f);
 
     // The stored (Montgomery-form) limbs as 64 lowercase hexadecimal digits,
     // limb 3 first.

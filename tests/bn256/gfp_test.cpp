@@ -368,6 +368,34 @@ TEST(GfpTest, InvertGivesTheInverseAndZeroForZero) {
     }
 }
 
+// Every fast route of this layer gives the reference value: Invert (divsteps) and
+// InvertFermat, checked also against GMP, on edge stored integers (0, 1, 2, 2^62
+// and 2^64 around the limb splits of the divsteps, p − 2, p − 1, the Montgomery
+// one) and many random elements.
+TEST(GfpTest, FastRoutesMatchReferences) {
+    std::vector<gfP> inputs;
+    const mpz_class one = 1;
+    for (const mpz_class& v : std::vector<mpz_class>{
+             0, 1, 2, (one << 62) - 1, one << 62, one << 64, (one << 248) + 1, Prime() - 2,
+             Prime() - 1, Mod(R())}) {
+        inputs.push_back(FromStored(v));
+    }
+    Elements rand(8);
+    for (int i = 0; i < 2000; ++i) inputs.push_back(rand.Fp());
+    bn256_testing::ForEachMulPath([&] {
+        for (const gfP& f : inputs) {
+            gfP fast, reference;
+            fast.Invert(f);
+            reference.InvertFermat(f);
+            ASSERT_EQ(fast, reference) << Stored(f).get_str(16);
+            mpz_class want = 0;
+            if (!f.IsZero()) mpz_invert(want.get_mpz_t(), bn256_testing::Plain(f).get_mpz_t(),
+                                        Prime().get_mpz_t());
+            ASSERT_EQ(fast, Mont(want)) << Stored(f).get_str(16);
+        }
+    });
+}
+
 // p as 32 big-endian bytes.
 std::array<std::uint8_t, 32> BytesOf(const mpz_class& v) {
     std::array<std::uint8_t, 32> out{};
