@@ -434,6 +434,143 @@ inline void gfpNeg(gfP& c, const gfP& a) {
     c.limbs[3] = u3;
 }
 
+// c = a + b (with minus set: a + (p − b)) without the final reduction: below 2p
+// for a and b below p. Such a value is only ever an operand of gfpMul, which is
+// exact and fully reduced for operands below 2p (their product is below R·p, so t
+// < 2p before its one subtraction).
+template <bool minus>
+inline void gfpLazySum(gfP& c, const gfP& a, const gfP& b) {
+    std::uint64_t s0, s1, s2, s3;
+    __asm__(
+        ".if %c[minus]\n\t"
+        "movq %[p0], %[s0]\n\t"
+        "movq %[p1], %[s1]\n\t"
+        "movq %[p2], %[s2]\n\t"
+        "movq %[p3], %[s3]\n\t"
+        "subq 0(%[b]), %[s0]\n\t"
+        "sbbq 8(%[b]), %[s1]\n\t"
+        "sbbq 16(%[b]), %[s2]\n\t"
+        "sbbq 24(%[b]), %[s3]\n\t"
+        ".else\n\t"
+        "movq 0(%[b]), %[s0]\n\t"
+        "movq 8(%[b]), %[s1]\n\t"
+        "movq 16(%[b]), %[s2]\n\t"
+        "movq 24(%[b]), %[s3]\n\t"
+        ".endif\n\t"
+        "addq 0(%[a]), %[s0]\n\t"
+        "adcq 8(%[a]), %[s1]\n\t"
+        "adcq 16(%[a]), %[s2]\n\t"
+        "adcq 24(%[a]), %[s3]\n\t"
+        : [s0] "=&r"(s0), [s1] "=&r"(s1), [s2] "=&r"(s2), [s3] "=&r"(s3)
+        : [a] "r"(a.limbs), [b] "r"(b.limbs), "m"(a.limbs), "m"(b.limbs), [p0] "m"(p2[0]),
+          [p1] "m"(p2[1]), [p2] "m"(p2[2]), [p3] "m"(p2[3]), [minus] "i"(minus ? 1 : 0)
+        : "cc");
+    c.limbs[0] = s0;
+    c.limbs[1] = s1;
+    c.limbs[2] = s2;
+    c.limbs[3] = s3;
+}
+
+// c = a + b, below 2p, as an operand of gfpMul.
+inline void gfpAddLazy(gfP& c, const gfP& a, const gfP& b) { gfpLazySum<false>(c, a, b); }
+
+// c = a − b + p, in (0, 2p), as an operand of gfpMul.
+inline void gfpSubLazy(gfP& c, const gfP& a, const gfP& b) { gfpLazySum<true>(c, a, b); }
+
+// 8p, 4p, 2p and p in five limbs, least significant first: the subtrahends that
+// bring a value below 10p under p.
+inline constexpr std::uint64_t kMultiplesOfP[4][5] = {
+    {0xe10460b6c3e7ea38, 0xbc0b548b438e5469, 0xc2822db40c0ac2ec, 0x83227397098d014d, 1},
+    {0xf082305b61f3f51c, 0x5e05aa45a1c72a34, 0xe14116da06056176, 0xc19139cb84c680a6, 0},
+    {0x7841182db0f9fa8e, 0x2f02d522d0e3951a, 0x70a08b6d0302b0bb, 0x60c89ce5c2634053, 0},
+    {0x3c208c16d87cfd47, 0x97816a916871ca8d, 0xb85045b68181585d, 0x30644e72e131a029, 0},
+};
+
+// s = s − k·p where that does not borrow, for k = 8, 4, 2, 1 in turn: s below 10p
+// (five limbs s0..s4, scratch t0..t4) ends below p. After the step by 8p, s is below
+// 8p; after 4p below 4p < 2^256, so the last two steps need four limbs.
+#define BN256_SUBTRACT_MULTIPLE(row, limbs)                       \
+    "movq %[s0], %[t0]\n\t"                                       \
+    "movq %[s1], %[t1]\n\t"                                       \
+    "movq %[s2], %[t2]\n\t"                                       \
+    "movq %[s3], %[t3]\n\t"                                       \
+    "subq " #row "*40+0(%[k]), %[t0]\n\t"                         \
+    "sbbq " #row "*40+8(%[k]), %[t1]\n\t"                         \
+    "sbbq " #row "*40+16(%[k]), %[t2]\n\t"                        \
+    "sbbq " #row "*40+24(%[k]), %[t3]\n\t" limbs                  \
+    "cmovncq %[t0], %[s0]\n\t"                                    \
+    "cmovncq %[t1], %[s1]\n\t"                                    \
+    "cmovncq %[t2], %[s2]\n\t"                                    \
+    "cmovncq %[t3], %[s3]\n\t"
+#define BN256_FIVE_LIMBS(row)                 \
+    "movq %[s4], %[t4]\n\t"                  \
+    "sbbq " #row "*40+32(%[k]), %[t4]\n\t"   \
+    "cmovncq %[t4], %[s4]\n\t"
+
+// c = 9·a + b mod p (with minus set: 9·a − b = 9·a + (p − b)), by shifts and
+// additions below 10p and the subtractions of 8p, 4p, 2p and p: the two halves of
+// the product by xi. No multiplication, so one path for every processor.
+template <bool minus>
+inline void gfpNineAPlus(gfP& c, const gfP& a, const gfP& b) {
+    std::uint64_t s0, s1, s2, s3, s4, t0, t1, t2, t3, t4;
+    __asm__(
+        // t = b, or p − b; its top limb is 0.
+        ".if %c[minus]\n\t"
+        "movq %[p0], %[t0]\n\t"
+        "movq %[p1], %[t1]\n\t"
+        "movq %[p2], %[t2]\n\t"
+        "movq %[p3], %[t3]\n\t"
+        "subq 0(%[b]), %[t0]\n\t"
+        "sbbq 8(%[b]), %[t1]\n\t"
+        "sbbq 16(%[b]), %[t2]\n\t"
+        "sbbq 24(%[b]), %[t3]\n\t"
+        ".else\n\t"
+        "movq 0(%[b]), %[t0]\n\t"
+        "movq 8(%[b]), %[t1]\n\t"
+        "movq 16(%[b]), %[t2]\n\t"
+        "movq 24(%[b]), %[t3]\n\t"
+        ".endif\n\t"
+        // s = 8·a (five limbs)
+        "movq 24(%[a]), %[s3]\n\t"
+        "movq %[s3], %[s4]\n\t"
+        "shrq $61, %[s4]\n\t"
+        "movq 16(%[a]), %[s2]\n\t"
+        "shldq $3, %[s2], %[s3]\n\t"
+        "movq 8(%[a]), %[s1]\n\t"
+        "shldq $3, %[s1], %[s2]\n\t"
+        "movq 0(%[a]), %[s0]\n\t"
+        "shldq $3, %[s0], %[s1]\n\t"
+        "shlq $3, %[s0]\n\t"
+        // s = s + a + t, below 8p + p + p
+        "addq 0(%[a]), %[s0]\n\t"
+        "adcq 8(%[a]), %[s1]\n\t"
+        "adcq 16(%[a]), %[s2]\n\t"
+        "adcq 24(%[a]), %[s3]\n\t"
+        "adcq $0, %[s4]\n\t"
+        "addq %[t0], %[s0]\n\t"
+        "adcq %[t1], %[s1]\n\t"
+        "adcq %[t2], %[s2]\n\t"
+        "adcq %[t3], %[s3]\n\t"
+        "adcq $0, %[s4]\n\t"
+        BN256_SUBTRACT_MULTIPLE(0, BN256_FIVE_LIMBS(0))
+        BN256_SUBTRACT_MULTIPLE(1, BN256_FIVE_LIMBS(1))
+        BN256_SUBTRACT_MULTIPLE(2, "")
+        BN256_SUBTRACT_MULTIPLE(3, "")
+        : [s0] "=&r"(s0), [s1] "=&r"(s1), [s2] "=&r"(s2), [s3] "=&r"(s3), [s4] "=&r"(s4),
+          [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4)
+        : [a] "r"(a.limbs), [b] "r"(b.limbs), "m"(a.limbs), "m"(b.limbs),
+          [k] "r"(kMultiplesOfP), "m"(kMultiplesOfP), [p0] "m"(p2[0]), [p1] "m"(p2[1]),
+          [p2] "m"(p2[2]), [p3] "m"(p2[3]), [minus] "i"(minus ? 1 : 0)
+        : "cc");
+    c.limbs[0] = s0;
+    c.limbs[1] = s1;
+    c.limbs[2] = s2;
+    c.limbs[3] = s3;
+}
+
+#undef BN256_SUBTRACT_MULTIPLE
+#undef BN256_FIVE_LIMBS
+
 // c = a·R mod p: a plain integer below p into Montgomery form (a·R^2·R^−1).
 inline void montEncode(gfP& c, const gfP& a) { gfpMul(c, a, r2); }
 

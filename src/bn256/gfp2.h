@@ -82,11 +82,12 @@ struct gfP2 {
 
     // Karatsuba, three products instead of four (−14% on the pairing):
     //   (ax·i + ay)(bx·i + by) = ((ax + ay)(bx + by) − ax·bx − ay·by)·i + (ay·by − ax·bx),
-    // since i² = −1. The same value as MulSchoolbook. e may be a, b or both.
+    // since i² = −1; the sums are left unreduced (below 2p) as operands of gfpMul.
+    // The same value as MulSchoolbook. e may be a, b or both.
     gfP2& Mul(const gfP2& a, const gfP2& b) {
         gfP v0, v1, sa, sb;
-        gfpAdd(sa, a.x, a.y);
-        gfpAdd(sb, b.x, b.y);
+        gfpAddLazy(sa, a.x, a.y);
+        gfpAddLazy(sb, b.x, b.y);
         gfpMul(v0, a.x, b.x);
         gfpMul(v1, a.y, b.y);
         gfpMul(sa, sa, sb);
@@ -112,35 +113,27 @@ struct gfP2 {
         return *this;
     }
 
-    // (ax·i + ay)² = 2·ax·ay·i + (ay − ax)(ay + ax). e may be a.
+    // (ax·i + ay)² = 2·ax·ay·i + (ay − ax)(ay + ax); the factors 2·ax, ay − ax and
+    // ay + ax are left unreduced (below 2p) as operands of gfpMul. e may be a.
     gfP2& Square(const gfP2& a) {
         gfP tx, ty;
-        gfpSub(tx, a.y, a.x);
-        gfpAdd(ty, a.x, a.y);
+        gfpSubLazy(tx, a.y, a.x);
+        gfpAddLazy(ty, a.x, a.y);
         gfpMul(ty, tx, ty);
-        gfpMul(tx, a.x, a.y);
-        gfpAdd(tx, tx, tx);
+        gfpAddLazy(tx, a.x, a.x);
+        gfpMul(tx, tx, a.y);
         x = tx;
         y = ty;
         return *this;
     }
 
-    // (ax·i + ay)(i + 9) = (9·ax + ay)·i + (9·ay − ax); 9·v = 2·2·2·v + v, additions
-    // only. e may be a.
+    // (ax·i + ay)(i + 9) = (9·ax + ay)·i + (9·ay − ax), by shifts, additions and
+    // subtractions of multiples of p (no product): about half the work of forming
+    // 9·v by three doublings and an addition. e may be a.
     gfP2& MulXi(const gfP2& a) {
         gfP tx, ty;
-        gfpAdd(tx, a.x, a.x);
-        gfpAdd(tx, tx, tx);
-        gfpAdd(tx, tx, tx);
-        gfpAdd(tx, tx, a.x);
-        gfpAdd(tx, tx, a.y);
-
-        gfpAdd(ty, a.y, a.y);
-        gfpAdd(ty, ty, ty);
-        gfpAdd(ty, ty, ty);
-        gfpAdd(ty, ty, a.y);
-        gfpSub(ty, ty, a.x);
-
+        gfpNineAPlus<false>(tx, a.x, a.y);
+        gfpNineAPlus<true>(ty, a.y, a.x);
         x = tx;
         y = ty;
         return *this;

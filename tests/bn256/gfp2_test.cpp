@@ -124,7 +124,13 @@ TEST(GfP2Test, FastRoutesMatchReferences) {
     Elements rand(26);
     bn256_testing::ExpectFastRoutesMatch<gfP2>(
         {{"Mul", [](const gfP2& a, const gfP2& b) { return gfP2{}.Mul(a, b); },
-          [](const gfP2& a, const gfP2& b) { return gfP2{}.MulSchoolbook(a, b); }}},
+          [](const gfP2& a, const gfP2& b) { return gfP2{}.MulSchoolbook(a, b); }},
+         {"Square", [](const gfP2& a, const gfP2&) { return gfP2{}.Square(a); },
+          [](const gfP2& a, const gfP2&) { return gfP2{}.MulSchoolbook(a, a); }},
+         {"MulXi", [](const gfP2& a, const gfP2&) { return gfP2{}.MulXi(a); },
+          [](const gfP2& a, const gfP2&) {
+              return gfP2{}.MulSchoolbook(a, gfP2{newGFp(1), newGFp(9)});
+          }}},
         bn256_testing::EdgeAndRandom<gfP2>([&] { return rand.Fp2(); }, 20));
 }
 

@@ -396,6 +396,43 @@ TEST(GfpTest, FastRoutesMatchReferences) {
     });
 }
 
+// The unreduced sums that feed products, the products of such operands on both
+// paths, and the two halves of the product by xi, against GMP on edge and random
+// operands.
+TEST(GfpTest, LazySumsTheirProductsAndNineAPlusMatchGmp) {
+    const mpz_class& p = Prime();
+    std::vector<gfP> operands;
+    for (const mpz_class& v : std::vector<mpz_class>{0, 1, 2, p - 2, p - 1, Mod(R())}) {
+        operands.push_back(FromStored(v));
+    }
+    Elements rand(9);
+    for (int i = 0; i < 200; ++i) operands.push_back(rand.Fp());
+    mpz_class rInv;
+    mpz_invert(rInv.get_mpz_t(), R().get_mpz_t(), p.get_mpz_t());
+    for (std::size_t i = 0; i < operands.size(); ++i) {
+        for (std::size_t j : {i, (i + 1) % operands.size(), (i + 7) % operands.size()}) {
+            const gfP& a = operands[i];
+            const gfP& b = operands[j];
+            const mpz_class x = Stored(a), y = Stored(b);
+            gfP sum, difference, nine;
+            gfpAddLazy(sum, a, b);
+            gfpSubLazy(difference, a, b);
+            ASSERT_EQ(Stored(sum), x + y);
+            ASSERT_EQ(Stored(difference), x - y + p);
+            gfpNineAPlus<false>(nine, a, b);
+            ASSERT_EQ(Stored(nine), Mod(9 * x + y));
+            gfpNineAPlus<true>(nine, a, b);
+            ASSERT_EQ(Stored(nine), Mod(9 * x - y));
+            for (const auto& [name, mul] : MulPaths()) {
+                SCOPED_TRACE(name);
+                gfP product;
+                mul(product, sum, difference);
+                ASSERT_EQ(product, FromStored(Mod((x + y) * (x - y + p) * rInv)));
+            }
+        }
+    }
+}
+
 // p as 32 big-endian bytes.
 std::array<std::uint8_t, 32> BytesOf(const mpz_class& v) {
     std::array<std::uint8_t, 32> out{};
