@@ -11,7 +11,11 @@ namespace bn256 {
 // to the next low half as the products come, and then added into t in one
 // add-with-carry pass. t lives in r8..r12 used as a ring: the register that the
 // shift frees takes the top limb of the next row. All intermediates stay in
-// registers, and there is no branch.
+// registers, and there is no branch. The rounds are assembler macros:
+//   bn256_mul_row x, y         the row x·y (x in r13) into rbx, rbp, r14, r15, rdx
+//   bn256_mul_first_row        t = a_0·b in r8..r12
+//   bn256_mul_add_row i, t0..t3, t4   t += a_i·b, t in t0..t3, the new limb 4 in t4
+//   bn256_mul_reduce t0..t4    m = t0·np_0; t += m·p (t0 becomes zero and is free)
 __asm__(R"(
     .pushsection .rodata.bn256_gfpmul, "a", @progbits
     .p2align 5
@@ -23,6 +27,60 @@ __asm__(R"(
 .Lbn256_np:  # np_0, the low limb of np = −p^−1 mod 2^256
     .quad 0x87d20782e4866389
     .popsection
+
+    .macro bn256_mul_row y0, y1, y2, y3
+    movq %r13, %rax
+    mulq \y0
+    movq %rax, %rbx
+    movq %rdx, %rbp
+    movq %r13, %rax
+    mulq \y1
+    addq %rax, %rbp
+    adcq $0, %rdx
+    movq %rdx, %r14
+    movq %r13, %rax
+    mulq \y2
+    addq %rax, %r14
+    adcq $0, %rdx
+    movq %rdx, %r15
+    movq %r13, %rax
+    mulq \y3
+    addq %rax, %r15
+    adcq $0, %rdx
+    .endm
+
+    .macro bn256_mul_first_row
+    movq 0(%rsi), %r13
+    bn256_mul_row 0(%rcx), 8(%rcx), 16(%rcx), 24(%rcx)
+    movq %rbx, %r8
+    movq %rbp, %r9
+    movq %r14, %r10
+    movq %r15, %r11
+    movq %rdx, %r12
+    .endm
+
+    .macro bn256_mul_add_row i, t0, t1, t2, t3, t4
+    movq 8*\i(%rsi), %r13
+    bn256_mul_row 0(%rcx), 8(%rcx), 16(%rcx), 24(%rcx)
+    addq %rbx, \t0
+    adcq %rbp, \t1
+    adcq %r14, \t2
+    adcq %r15, \t3
+    adcq $0, %rdx
+    movq %rdx, \t4
+    .endm
+
+    .macro bn256_mul_reduce t0, t1, t2, t3, t4
+    movq \t0, %r13
+    imulq .Lbn256_np(%rip), %r13
+    bn256_mul_row .Lbn256_p(%rip), .Lbn256_p+8(%rip), .Lbn256_p+16(%rip), .Lbn256_p+24(%rip)
+    addq %rbx, \t0
+    adcq %rbp, \t1
+    adcq %r14, \t2
+    adcq %r15, \t3
+    adcq %rdx, \t4
+    .endm
+
     .pushsection .text.bn256_gfpmul, "ax", @progbits
 # c = a·b·R^−1 mod p with the classic MUL. rdi = c, rsi = a, rdx = b.
     .p2align 5
@@ -50,210 +108,15 @@ bn256_gfpMulGeneric:
     .cfi_adjust_cfa_offset 8
     .cfi_offset %r15, -56
     movq %rdx, %rcx  # b
-    # t += a0·b: the row a0·b (five limbs, the last in rdx) added into t
-    movq 0(%rsi), %r13
-    movq %r13, %rax
-    mulq 0(%rcx)
-    movq %rax, %r8
-    movq %rdx, %r9
-    movq %r13, %rax
-    mulq 8(%rcx)
-    addq %rax, %r9
-    adcq $0, %rdx
-    movq %rdx, %r10
-    movq %r13, %rax
-    mulq 16(%rcx)
-    addq %rax, %r10
-    adcq $0, %rdx
-    movq %rdx, %r11
-    movq %r13, %rax
-    mulq 24(%rcx)
-    addq %rax, %r11
-    adcq $0, %rdx
-    movq %rdx, %r12
-    # m = t0·np0 mod 2^64; t += m·p (limb 0 becomes zero); t >>= 64
-    movq %r8, %r13
-    imulq .Lbn256_np(%rip), %r13
-    movq %r13, %rax
-    mulq .Lbn256_p(%rip)
-    movq %rax, %rbx
-    movq %rdx, %rbp
-    movq %r13, %rax
-    mulq .Lbn256_p+8(%rip)
-    addq %rax, %rbp
-    adcq $0, %rdx
-    movq %rdx, %r14
-    movq %r13, %rax
-    mulq .Lbn256_p+16(%rip)
-    addq %rax, %r14
-    adcq $0, %rdx
-    movq %rdx, %r15
-    movq %r13, %rax
-    mulq .Lbn256_p+24(%rip)
-    addq %rax, %r15
-    adcq $0, %rdx
-    addq %rbx, %r8
-    adcq %rbp, %r9
-    adcq %r14, %r10
-    adcq %r15, %r11
-    adcq %rdx, %r12
-    # t += a1·b: the row a1·b (five limbs, the last in rdx) added into t
-    movq 8(%rsi), %r13
-    movq %r13, %rax
-    mulq 0(%rcx)
-    movq %rax, %rbx
-    movq %rdx, %rbp
-    movq %r13, %rax
-    mulq 8(%rcx)
-    addq %rax, %rbp
-    adcq $0, %rdx
-    movq %rdx, %r14
-    movq %r13, %rax
-    mulq 16(%rcx)
-    addq %rax, %r14
-    adcq $0, %rdx
-    movq %rdx, %r15
-    movq %r13, %rax
-    mulq 24(%rcx)
-    addq %rax, %r15
-    adcq $0, %rdx
-    addq %rbx, %r9
-    adcq %rbp, %r10
-    adcq %r14, %r11
-    adcq %r15, %r12
-    adcq $0, %rdx
-    movq %rdx, %r8
-    # m = t0·np0 mod 2^64; t += m·p (limb 0 becomes zero); t >>= 64
-    movq %r9, %r13
-    imulq .Lbn256_np(%rip), %r13
-    movq %r13, %rax
-    mulq .Lbn256_p(%rip)
-    movq %rax, %rbx
-    movq %rdx, %rbp
-    movq %r13, %rax
-    mulq .Lbn256_p+8(%rip)
-    addq %rax, %rbp
-    adcq $0, %rdx
-    movq %rdx, %r14
-    movq %r13, %rax
-    mulq .Lbn256_p+16(%rip)
-    addq %rax, %r14
-    adcq $0, %rdx
-    movq %rdx, %r15
-    movq %r13, %rax
-    mulq .Lbn256_p+24(%rip)
-    addq %rax, %r15
-    adcq $0, %rdx
-    addq %rbx, %r9
-    adcq %rbp, %r10
-    adcq %r14, %r11
-    adcq %r15, %r12
-    adcq %rdx, %r8
-    # t += a2·b: the row a2·b (five limbs, the last in rdx) added into t
-    movq 16(%rsi), %r13
-    movq %r13, %rax
-    mulq 0(%rcx)
-    movq %rax, %rbx
-    movq %rdx, %rbp
-    movq %r13, %rax
-    mulq 8(%rcx)
-    addq %rax, %rbp
-    adcq $0, %rdx
-    movq %rdx, %r14
-    movq %r13, %rax
-    mulq 16(%rcx)
-    addq %rax, %r14
-    adcq $0, %rdx
-    movq %rdx, %r15
-    movq %r13, %rax
-    mulq 24(%rcx)
-    addq %rax, %r15
-    adcq $0, %rdx
-    addq %rbx, %r10
-    adcq %rbp, %r11
-    adcq %r14, %r12
-    adcq %r15, %r8
-    adcq $0, %rdx
-    movq %rdx, %r9
-    # m = t0·np0 mod 2^64; t += m·p (limb 0 becomes zero); t >>= 64
-    movq %r10, %r13
-    imulq .Lbn256_np(%rip), %r13
-    movq %r13, %rax
-    mulq .Lbn256_p(%rip)
-    movq %rax, %rbx
-    movq %rdx, %rbp
-    movq %r13, %rax
-    mulq .Lbn256_p+8(%rip)
-    addq %rax, %rbp
-    adcq $0, %rdx
-    movq %rdx, %r14
-    movq %r13, %rax
-    mulq .Lbn256_p+16(%rip)
-    addq %rax, %r14
-    adcq $0, %rdx
-    movq %rdx, %r15
-    movq %r13, %rax
-    mulq .Lbn256_p+24(%rip)
-    addq %rax, %r15
-    adcq $0, %rdx
-    addq %rbx, %r10
-    adcq %rbp, %r11
-    adcq %r14, %r12
-    adcq %r15, %r8
-    adcq %rdx, %r9
-    # t += a3·b: the row a3·b (five limbs, the last in rdx) added into t
-    movq 24(%rsi), %r13
-    movq %r13, %rax
-    mulq 0(%rcx)
-    movq %rax, %rbx
-    movq %rdx, %rbp
-    movq %r13, %rax
-    mulq 8(%rcx)
-    addq %rax, %rbp
-    adcq $0, %rdx
-    movq %rdx, %r14
-    movq %r13, %rax
-    mulq 16(%rcx)
-    addq %rax, %r14
-    adcq $0, %rdx
-    movq %rdx, %r15
-    movq %r13, %rax
-    mulq 24(%rcx)
-    addq %rax, %r15
-    adcq $0, %rdx
-    addq %rbx, %r11
-    adcq %rbp, %r12
-    adcq %r14, %r8
-    adcq %r15, %r9
-    adcq $0, %rdx
-    movq %rdx, %r10
-    # m = t0·np0 mod 2^64; t += m·p (limb 0 becomes zero); t >>= 64
-    movq %r11, %r13
-    imulq .Lbn256_np(%rip), %r13
-    movq %r13, %rax
-    mulq .Lbn256_p(%rip)
-    movq %rax, %rbx
-    movq %rdx, %rbp
-    movq %r13, %rax
-    mulq .Lbn256_p+8(%rip)
-    addq %rax, %rbp
-    adcq $0, %rdx
-    movq %rdx, %r14
-    movq %r13, %rax
-    mulq .Lbn256_p+16(%rip)
-    addq %rax, %r14
-    adcq $0, %rdx
-    movq %rdx, %r15
-    movq %r13, %rax
-    mulq .Lbn256_p+24(%rip)
-    addq %rax, %r15
-    adcq $0, %rdx
-    addq %rbx, %r11
-    adcq %rbp, %r12
-    adcq %r14, %r8
-    adcq %r15, %r9
-    adcq %rdx, %r10
-    # u = t − p; a borrow means t < p and keeps t
+    bn256_mul_first_row
+    bn256_mul_reduce %r8, %r9, %r10, %r11, %r12
+    bn256_mul_add_row 1, %r9, %r10, %r11, %r12, %r8
+    bn256_mul_reduce %r9, %r10, %r11, %r12, %r8
+    bn256_mul_add_row 2, %r10, %r11, %r12, %r8, %r9
+    bn256_mul_reduce %r10, %r11, %r12, %r8, %r9
+    bn256_mul_add_row 3, %r11, %r12, %r8, %r9, %r10
+    bn256_mul_reduce %r11, %r12, %r8, %r9, %r10
+    # u = t − p with t in r12, r8, r9, r10; a borrow means t < p and keeps t
     movq %r12, %rbx
     movq %r8, %rbp
     movq %r9, %r14

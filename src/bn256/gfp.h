@@ -137,6 +137,63 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
     [a] "r"((x).limbs), [b] "r"((y).limbs), "m"((x).limbs), "m"((y).limbs)
 #endif
 
+// One round of the MULX path, as the steps above: first "t = t + a_i·b", then
+// "m = t_0·np_0, t = (t + m·p)/2^64". The four limbs of t and a free fifth register
+// are named at each use, since t moves through five registers used as a ring.
+//
+// BN256_MULX_FIRST_ROW: t = a_0·b into t0..t4 (t is zero, so the row is written,
+// not added); each high half added to the next product's low half.
+#define BN256_MULX_FIRST_ROW                          \
+    "movq " BN256_MUL_A(0) ", %%rdx\n\t"             \
+    "mulxq " BN256_MUL_B(0) ", %[t0], %[t1]\n\t"     \
+    "mulxq " BN256_MUL_B(1) ", %[x0], %[t2]\n\t"     \
+    "mulxq " BN256_MUL_B(2) ", %[x1], %[t3]\n\t"     \
+    "mulxq " BN256_MUL_B(3) ", %[x2], %[t4]\n\t"     \
+    "addq %[x0], %[t1]\n\t"                          \
+    "adcq %[x1], %[t2]\n\t"                          \
+    "adcq %[x2], %[t3]\n\t"                          \
+    "adcq $0, %[t4]\n\t"
+
+// BN256_MULX_ROW(i, T0, T1, T2, T3, T4): t += a_i·b with t in T0..T3 and T4 free:
+// the products with b_0 and b_2 at limbs 0..3, then those with b_1 and b_3 at limbs
+// 1..4; a_i·b_3's high half goes into T4, the new limb 4.
+#define BN256_MULX_ROW(i, T0, T1, T2, T3, T4)         \
+    "movq " BN256_MUL_A(i) ", %%rdx\n\t"             \
+    "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"     \
+    "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"     \
+    "addq %[x0], %[" #T0 "]\n\t"                     \
+    "adcq %[x1], %[" #T1 "]\n\t"                     \
+    "adcq %[x2], %[" #T2 "]\n\t"                     \
+    "adcq %[x3], %[" #T3 "]\n\t"                     \
+    "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"     \
+    "mulxq " BN256_MUL_B(3) ", %[x2], %[" #T4 "]\n\t" \
+    "adcq $0, %[" #T4 "]\n\t"                        \
+    "addq %[x0], %[" #T1 "]\n\t"                     \
+    "adcq %[x1], %[" #T2 "]\n\t"                     \
+    "adcq %[x2], %[" #T3 "]\n\t"                     \
+    "adcq $0, %[" #T4 "]\n\t"
+
+// BN256_MULX_REDUCE(T0, T1, T2, T3, T4): m = T0·np_0 mod 2^64 in rdx; t += m·p
+// with t in T0..T4: the products with p_0 and p_2 at limbs 0..3 (limb 0 becomes
+// zero, passing its carry on), then those with p_1 and p_3 at limbs 1..4. Dropping
+// limb 0 leaves t in T1..T4, and T0 is free.
+#define BN256_MULX_REDUCE(T0, T1, T2, T3, T4) \
+    "movq %[" #T0 "], %%rdx\n\t"             \
+    "imulq %[np0], %%rdx\n\t"                \
+    "mulxq %[p0], %[x0], %[x1]\n\t"          \
+    "mulxq %[p2], %[x2], %[x3]\n\t"          \
+    "addq %[x0], %[" #T0 "]\n\t"             \
+    "adcq %[x1], %[" #T1 "]\n\t"             \
+    "adcq %[x2], %[" #T2 "]\n\t"             \
+    "adcq %[x3], %[" #T3 "]\n\t"             \
+    "mulxq %[p1], %[x0], %[x1]\n\t"          \
+    "mulxq %[p3], %[x2], %[x3]\n\t"          \
+    "adcq %[x3], %[" #T4 "]\n\t"             \
+    "addq %[x0], %[" #T1 "]\n\t"             \
+    "adcq %[x1], %[" #T2 "]\n\t"             \
+    "adcq %[x2], %[" #T3 "]\n\t"             \
+    "adcq $0, %[" #T4 "]\n\t"
+
 // The MULX path; the processor must have BMI2. MULX leaves the flags alone, so each
 // row x·(y_0, y_1, y_2, y_3) is added into t in two add-with-carry passes: first the
 // products with y_0 and y_2 (low and high halves land in adjacent limbs, four limbs
@@ -147,141 +204,15 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
 [[gnu::always_inline]] inline void gfpMulBMI2(gfP& c, const gfP& a, const gfP& b) {
     std::uint64_t t0, t1, t2, t3, t4, x0, x1, x2, x3, m;
     __asm__(
-        // Round 0. t = a0·b, in t0..t4 (limb 0 first): each high half added to the next
-        // product's low half.
-        "movq " BN256_MUL_A(0) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[t0], %[t1]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[t2]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x1], %[t3]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t4]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq $0, %[t4]\n\t"
-        // m = t0·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t1, t2, t3, t4.
-        "movq %[t0], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t0]\n\t"
-        "adcq %[x1], %[t1]\n\t"
-        "adcq %[x2], %[t2]\n\t"
-        "adcq %[x3], %[t3]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t4]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq $0, %[t4]\n\t"
-        // Round 1, t in t1, t2, t3, t4. t += a1·b: the products with b0 and b2 at
-        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a1·b3's high half goes
-        // into the free register t0.
-        "movq " BN256_MUL_A(1) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq %[x3], %[t4]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t0]\n\t"
-        "adcq $0, %[t0]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq $0, %[t0]\n\t"
-        // m = t1·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t2, t3, t4, t0.
-        "movq %[t1], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq %[x3], %[t4]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t0]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq $0, %[t0]\n\t"
-        // Round 2, t in t2, t3, t4, t0. t += a2·b: the products with b0 and b2 at
-        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a2·b3's high half goes
-        // into the free register t1.
-        "movq " BN256_MUL_A(2) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq %[x3], %[t0]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t1]\n\t"
-        "adcq $0, %[t1]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq $0, %[t1]\n\t"
-        // m = t2·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t3, t4, t0, t1.
-        "movq %[t2], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq %[x3], %[t0]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t1]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq $0, %[t1]\n\t"
-        // Round 3, t in t3, t4, t0, t1. t += a3·b: the products with b0 and b2 at
-        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a3·b3's high half goes
-        // into the free register t2.
-        "movq " BN256_MUL_A(3) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq %[x3], %[t1]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t2]\n\t"
-        "adcq $0, %[t2]\n\t"
-        "addq %[x0], %[t4]\n\t"
-        "adcq %[x1], %[t0]\n\t"
-        "adcq %[x2], %[t1]\n\t"
-        "adcq $0, %[t2]\n\t"
-        // m = t3·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t4, t0, t1, t2.
-        "movq %[t3], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq %[x3], %[t1]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t2]\n\t"
-        "addq %[x0], %[t4]\n\t"
-        "adcq %[x1], %[t0]\n\t"
-        "adcq %[x2], %[t1]\n\t"
-        "adcq $0, %[t2]\n\t"
-        // x = t − p; a borrow means t < p, and t is kept. The result is in x0..x3.
+        BN256_MULX_FIRST_ROW
+        BN256_MULX_REDUCE(t0, t1, t2, t3, t4)
+        BN256_MULX_ROW(1, t1, t2, t3, t4, t0)
+        BN256_MULX_REDUCE(t1, t2, t3, t4, t0)
+        BN256_MULX_ROW(2, t2, t3, t4, t0, t1)
+        BN256_MULX_REDUCE(t2, t3, t4, t0, t1)
+        BN256_MULX_ROW(3, t3, t4, t0, t1, t2)
+        BN256_MULX_REDUCE(t3, t4, t0, t1, t2)
+        // x = t − p with t in t4, t0, t1, t2; a borrow means t < p, and t is kept.
         "movq %[t4], %[x0]\n\t"
         "movq %[t0], %[x1]\n\t"
         "movq %[t1], %[x2]\n\t"
@@ -306,6 +237,9 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
     c.limbs[3] = x3;
 }
 
+#undef BN256_MULX_FIRST_ROW
+#undef BN256_MULX_ROW
+#undef BN256_MULX_REDUCE
 #undef BN256_MUL_A
 #undef BN256_MUL_B
 #undef BN256_MUL_OPERANDS

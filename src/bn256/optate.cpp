@@ -5,18 +5,18 @@
 namespace bn256 {
 
 // Mixed addition rOut = r + p (p affine) and the line through r and p at q:
-//   B = p.x·r.t, D = ((p.y + r.z)² − r2 − r.t)·r.t, H = B − r.x, I = H², E = 4I, J = H·E,
-//   L1 = D − 2·r.y, V = r.x·E;
+//   B = p.x·r.t, D = ((p.y + r.z)² − pySquared − r.t)·r.t,
+//   H = B − r.x, I = H², E = 4I, J = H·E, L1 = D − 2·r.y, V = r.x·E;
 //   rOut.x = L1² − J − 2V, rOut.z = (r.z + H)² − r.t − I, rOut.y = (V − rOut.x)·L1 − 2·r.y·J;
-//   a = 2·L1·p.x − ((p.y + rOut.z)² − r2 − rOut.z²), b = −2·L1·q.x, c = 2·rOut.z·q.y.
+//   a = 2·L1·p.x − ((p.y + rOut.z)² − pySquared − rOut.z²), b = −2·L1·q.x, c = 2·rOut.z·q.y.
 void lineFunctionAdd(gfP2& a, gfP2& b, gfP2& c, twistPoint& rOut, const twistPoint& r,
-                     const twistPoint& p, const curvePoint& q, const gfP2& r2) {
+                     const twistPoint& p, const curvePoint& q, const gfP2& pySquared) {
     gfP2 B, D, H, I, E, J, L1, V, t, t2;
     B.Mul(p.x, r.t);
 
     D.Add(p.y, r.z);
     D.Square(D);
-    D.Sub(D, r2);
+    D.Sub(D, pySquared);
     D.Sub(D, r.t);
     D.Mul(D, r.t);
 
@@ -51,7 +51,7 @@ void lineFunctionAdd(gfP2& a, gfP2& b, gfP2& c, twistPoint& rOut, const twistPoi
 
     t.Add(p.y, rOut.z);
     t.Square(t);
-    t.Sub(t, r2);
+    t.Sub(t, pySquared);
     t.Sub(t, rOut.t);
 
     t2.Mul(L1, p.x);

@@ -45,9 +45,9 @@ inline constexpr gfP2 xiToPMinus1Over2 = {
 
 // The line through r and the affine point p, evaluated at the affine curve point q,
 // is L = (a·tau + b)·w + c; rOut = r + p with rOut.t = rOut.z². Requires
-// r.t = r.z² and r2 = p.y². rOut must not be r or p.
+// r.t = r.z² and pySquared = p.y². rOut must not be r or p.
 void lineFunctionAdd(gfP2& a, gfP2& b, gfP2& c, twistPoint& rOut, const twistPoint& r,
-                     const twistPoint& p, const curvePoint& q, const gfP2& r2);
+                     const twistPoint& p, const curvePoint& q, const gfP2& pySquared);
 
 // The tangent at r evaluated at the affine curve point q, L = (a·tau + b)·w + c;
 // rOut = 2r with rOut.t = rOut.z². Requires r.t = r.z². rOut must not be r.
