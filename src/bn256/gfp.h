@@ -176,23 +176,42 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
 // BN256_MULX_REDUCE(T0, T1, T2, T3, T4): m = T0·np_0 mod 2^64 in rdx; t += m·p
 // with t in T0..T4: the products with p_0 and p_2 at limbs 0..3 (limb 0 becomes
 // zero, passing its carry on), then those with p_1 and p_3 at limbs 1..4. Dropping
-// limb 0 leaves t in T1..T4, and T0 is free.
-#define BN256_MULX_REDUCE(T0, T1, T2, T3, T4) \
-    "movq %[" #T0 "], %%rdx\n\t"             \
-    "imulq %[np0], %%rdx\n\t"                \
-    "mulxq %[p0], %[x0], %[x1]\n\t"          \
-    "mulxq %[p2], %[x2], %[x3]\n\t"          \
-    "addq %[x0], %[" #T0 "]\n\t"             \
-    "adcq %[x1], %[" #T1 "]\n\t"             \
-    "adcq %[x2], %[" #T2 "]\n\t"             \
-    "adcq %[x3], %[" #T3 "]\n\t"             \
-    "mulxq %[p1], %[x0], %[x1]\n\t"          \
-    "mulxq %[p3], %[x2], %[x3]\n\t"          \
-    "adcq %[x3], %[" #T4 "]\n\t"             \
-    "addq %[x0], %[" #T1 "]\n\t"             \
-    "adcq %[x1], %[" #T2 "]\n\t"             \
-    "adcq %[x2], %[" #T3 "]\n\t"             \
-    "adcq $0, %[" #T4 "]\n\t"
+// limb 0 leaves t in T1..T4, and T0 is free. BN256_MULX_REDUCE_CARRYING adds
+// "carries" (one adc per limb) after each pass, for a t with limbs above T4 into
+// which the carries out of T4 must run (the double-width reduction).
+#define BN256_MULX_REDUCE_CARRYING(T0, T1, T2, T3, T4, carries) \
+    "movq %[" #T0 "], %%rdx\n\t"                               \
+    "imulq %[np0], %%rdx\n\t"                                  \
+    "mulxq %[p0], %[x0], %[x1]\n\t"                            \
+    "mulxq %[p2], %[x2], %[x3]\n\t"                            \
+    "addq %[x0], %[" #T0 "]\n\t"                               \
+    "adcq %[x1], %[" #T1 "]\n\t"                               \
+    "adcq %[x2], %[" #T2 "]\n\t"                               \
+    "adcq %[x3], %[" #T3 "]\n\t"                               \
+    "mulxq %[p1], %[x0], %[x1]\n\t"                            \
+    "mulxq %[p3], %[x2], %[x3]\n\t"                            \
+    "adcq %[x3], %[" #T4 "]\n\t" carries                       \
+    "addq %[x0], %[" #T1 "]\n\t"                               \
+    "adcq %[x1], %[" #T2 "]\n\t"                               \
+    "adcq %[x2], %[" #T3 "]\n\t"                               \
+    "adcq $0, %[" #T4 "]\n\t" carries
+#define BN256_MULX_REDUCE(T0, T1, T2, T3, T4) BN256_MULX_REDUCE_CARRYING(T0, T1, T2, T3, T4, "")
+
+// BN256_MULX_SUBTRACT_P(T0, T1, T2, T3): x = t − p with t in T0..T3 (below 2p); a
+// borrow means t < p, and t is kept. The result is in x0..x3.
+#define BN256_MULX_SUBTRACT_P(T0, T1, T2, T3) \
+    "movq %[" #T0 "], %[x0]\n\t"             \
+    "movq %[" #T1 "], %[x1]\n\t"             \
+    "movq %[" #T2 "], %[x2]\n\t"             \
+    "movq %[" #T3 "], %[x3]\n\t"             \
+    "subq %[p0], %[x0]\n\t"                  \
+    "sbbq %[p1], %[x1]\n\t"                  \
+    "sbbq %[p2], %[x2]\n\t"                  \
+    "sbbq %[p3], %[x3]\n\t"                  \
+    "cmovcq %[" #T0 "], %[x0]\n\t"           \
+    "cmovcq %[" #T1 "], %[x1]\n\t"           \
+    "cmovcq %[" #T2 "], %[x2]\n\t"           \
+    "cmovcq %[" #T3 "], %[x3]\n\t"
 
 // The MULX path; the processor must have BMI2. MULX leaves the flags alone, so each
 // row x·(y_0, y_1, y_2, y_3) is added into t in two add-with-carry passes: first the
@@ -212,19 +231,7 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
         BN256_MULX_REDUCE(t2, t3, t4, t0, t1)
         BN256_MULX_ROW(3, t3, t4, t0, t1, t2)
         BN256_MULX_REDUCE(t3, t4, t0, t1, t2)
-        // x = t − p with t in t4, t0, t1, t2; a borrow means t < p, and t is kept.
-        "movq %[t4], %[x0]\n\t"
-        "movq %[t0], %[x1]\n\t"
-        "movq %[t1], %[x2]\n\t"
-        "movq %[t2], %[x3]\n\t"
-        "subq %[p0], %[x0]\n\t"
-        "sbbq %[p1], %[x1]\n\t"
-        "sbbq %[p2], %[x2]\n\t"
-        "sbbq %[p3], %[x3]\n\t"
-        "cmovcq %[t4], %[x0]\n\t"
-        "cmovcq %[t0], %[x1]\n\t"
-        "cmovcq %[t1], %[x2]\n\t"
-        "cmovcq %[t2], %[x3]\n\t"
+        BN256_MULX_SUBTRACT_P(t4, t0, t1, t2)
 
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
           [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
@@ -237,9 +244,95 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
     c.limbs[3] = x3;
 }
 
+// A 512-bit value, eight limbs, least significant first: a product not yet reduced.
+struct gfPWide {
+    std::uint64_t limbs[8];
+};
+
+#ifdef __OPTIMIZE__
+// The double-width products below need all their limbs in registers, which leaves
+// none for operand pointers; they exist in optimised builds only (BN256_HAVE_WIDE),
+// and the callers fall back to gfpMul elsewhere.
+#define BN256_HAVE_WIDE 1
+
+// t = a·b, all 512 bits, MULX path: the rows of gfpMulBMI2 without the reductions,
+// row i added at limb i. The processor must have BMI2.
+[[gnu::always_inline]] inline void gfpMulWideBMI2(gfPWide& w, const gfP& a, const gfP& b) {
+    std::uint64_t t0, t1, t2, t3, t4, t5, t6, t7, x0, x1, x2, x3, m;
+    __asm__(
+        BN256_MULX_FIRST_ROW
+        BN256_MULX_ROW(1, t1, t2, t3, t4, t5)
+        BN256_MULX_ROW(2, t2, t3, t4, t5, t6)
+        BN256_MULX_ROW(3, t3, t4, t5, t6, t7)
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x0] "=&r"(x0), [x1] "=&r"(x1),
+          [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
+        : BN256_MUL_OPERANDS(a, b)
+        : "cc");
+    w.limbs[0] = t0;
+    w.limbs[1] = t1;
+    w.limbs[2] = t2;
+    w.limbs[3] = t3;
+    w.limbs[4] = t4;
+    w.limbs[5] = t5;
+    w.limbs[6] = t6;
+    w.limbs[7] = t7;
+}
+
+// c = t·R^−1 mod p for t below p·R, fully reduced, MULX path: the four reduction
+// rounds of gfpMulBMI2 on a product formed beforehand. t + M·p < 2·p·R < 2^512, so
+// no carry leaves limb 7, and the result (t + M·p)/R is below 2p before the one
+// conditional subtraction. The processor must have BMI2.
+[[gnu::always_inline]] inline void gfpReduceWideBMI2(gfP& c, const gfPWide& w) {
+    std::uint64_t t0 = w.limbs[0], t1 = w.limbs[1], t2 = w.limbs[2], t3 = w.limbs[3],
+                  t4 = w.limbs[4], t5 = w.limbs[5], t6 = w.limbs[6], t7 = w.limbs[7];
+    std::uint64_t x0, x1, x2, x3, m;
+    __asm__(
+        BN256_MULX_REDUCE_CARRYING(t0, t1, t2, t3, t4,
+                          "adcq $0, %[t5]\n\tadcq $0, %[t6]\n\tadcq $0, %[t7]\n\t")
+        BN256_MULX_REDUCE_CARRYING(t1, t2, t3, t4, t5, "adcq $0, %[t6]\n\tadcq $0, %[t7]\n\t")
+        BN256_MULX_REDUCE_CARRYING(t2, t3, t4, t5, t6, "adcq $0, %[t7]\n\t")
+        BN256_MULX_REDUCE_CARRYING(t3, t4, t5, t6, t7, "")
+        BN256_MULX_SUBTRACT_P(t4, t5, t6, t7)
+        : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
+          [t5] "+&r"(t5), [t6] "+&r"(t6), [t7] "+&r"(t7), [x0] "=&r"(x0), [x1] "=&r"(x1),
+          [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
+        : [p0] "m"(p2[0]), [p1] "m"(p2[1]), [p2] "m"(p2[2]), [p3] "m"(p2[3]), [np0] "m"(np[0])
+        : "cc");
+    c.limbs[0] = x0;
+    c.limbs[1] = x1;
+    c.limbs[2] = x2;
+    c.limbs[3] = x3;
+}
+
+// w = a − b mod 2^512; returns the borrow (1 when a < b).
+inline unsigned char gfpWideSub(gfPWide& w, const gfPWide& a, const gfPWide& b) {
+    unsigned char borrow = 0;
+    for (int i = 0; i < 8; ++i) {
+        unsigned long long d;
+        borrow = __builtin_ia32_sbb_u64(borrow, a.limbs[i], b.limbs[i], &d);
+        w.limbs[i] = d;
+    }
+    return borrow;
+}
+
+// w = w + p·R (p added to limbs 4..7) when add is 1, w when it is 0, mod 2^512.
+inline void gfpWideAddPRWhere(gfPWide& w, unsigned char add) {
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(add);
+    unsigned char carry = 0;
+    for (int i = 0; i < 4; ++i) {
+        unsigned long long s;
+        carry = __builtin_ia32_addcarryx_u64(carry, w.limbs[4 + i], p2[i] & mask, &s);
+        w.limbs[4 + i] = s;
+    }
+}
+#endif  // __OPTIMIZE__
+
 #undef BN256_MULX_FIRST_ROW
 #undef BN256_MULX_ROW
 #undef BN256_MULX_REDUCE
+#undef BN256_MULX_REDUCE_CARRYING
+#undef BN256_MULX_SUBTRACT_P
 #undef BN256_MUL_A
 #undef BN256_MUL_B
 #undef BN256_MUL_OPERANDS

@@ -85,6 +85,9 @@ struct gfP2 {
     // since i² = −1; the sums are left unreduced (below 2p) as operands of gfpMul.
     // The same value as MulSchoolbook. e may be a, b or both.
     gfP2& Mul(const gfP2& a, const gfP2& b) {
+#ifdef BN256_HAVE_WIDE
+        if (hasBMI2) [[likely]] return MulWide(a, b);
+#endif
         gfP v0, v1, sa, sb;
         gfpAddLazy(sa, a.x, a.y);
         gfpAddLazy(sb, b.x, b.y);
@@ -96,6 +99,30 @@ struct gfP2 {
         gfpSub(y, v1, v0);
         return *this;
     }
+
+#ifdef BN256_HAVE_WIDE
+    // Mul on the MULX path with one reduction per coefficient: the three products
+    // of Karatsuba are kept at 512 bits, and
+    //   x = (ax + ay)(bx + by) − ax·bx − ay·by,  in [0, 2p²),
+    //   y = ay·by − ax·bx (+ p·R when negative),  in [0, p·R),
+    // are reduced once each, instead of three reductions and two modular
+    // subtractions. e may be a, b or both.
+    gfP2& MulWide(const gfP2& a, const gfP2& b) {
+        gfP sa, sb;
+        gfpAddLazy(sa, a.x, a.y);
+        gfpAddLazy(sb, b.x, b.y);
+        gfPWide v0, v1, s;
+        gfpMulWideBMI2(v0, a.x, b.x);
+        gfpMulWideBMI2(v1, a.y, b.y);
+        gfpMulWideBMI2(s, sa, sb);
+        gfpWideSub(s, s, v0);
+        gfpWideSub(s, s, v1);
+        gfpWideAddPRWhere(v1, gfpWideSub(v1, v1, v0));
+        gfpReduceWideBMI2(x, s);
+        gfpReduceWideBMI2(y, v1);
+        return *this;
+    }
+#endif
 
     // The schoolbook product with four products, the reference for Mul:
     //   (ax·i + ay)(bx·i + by) = (ax·by + bx·ay)·i + (ay·by − ax·bx).
