@@ -14,6 +14,8 @@
 // the same object as any operand.
 #pragma once
 
+#include <immintrin.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -310,7 +312,7 @@ inline unsigned char gfpWideSub(gfPWide& w, const gfPWide& a, const gfPWide& b) 
     unsigned char borrow = 0;
     for (int i = 0; i < 8; ++i) {
         unsigned long long d;
-        borrow = __builtin_ia32_sbb_u64(borrow, a.limbs[i], b.limbs[i], &d);
+        borrow = _subborrow_u64(borrow, a.limbs[i], b.limbs[i], &d);
         w.limbs[i] = d;
     }
     return borrow;
@@ -322,7 +324,7 @@ inline void gfpWideAddPRWhere(gfPWide& w, unsigned char add) {
     unsigned char carry = 0;
     for (int i = 0; i < 4; ++i) {
         unsigned long long s;
-        carry = __builtin_ia32_addcarryx_u64(carry, w.limbs[4 + i], p2[i] & mask, &s);
+        carry = _addcarry_u64(carry, w.limbs[4 + i], p2[i] & mask, &s);
         w.limbs[4 + i] = s;
     }
 }
@@ -534,6 +536,18 @@ inline constexpr std::uint64_t kMultiplesOfP[4][5] = {
     "sbbq " #row "*40+32(%[k]), %[t4]\n\t"   \
     "cmovncq %[t4], %[s4]\n\t"
 
+// gfpNineAPlus holds thirteen registers. With optimisation its reads of a and b
+// are stated as memory operands that share the pointer registers; without, each
+// would take a register of its own, more than there are, so there a memory
+// clobber stands for them.
+#ifdef __OPTIMIZE__
+#define BN256_NINE_READS(x, y) "m"((x).limbs), "m"((y).limbs)
+#define BN256_NINE_CLOBBERS "cc"
+#else
+#define BN256_NINE_READS(x, y) "m"(kMultiplesOfP)
+#define BN256_NINE_CLOBBERS "cc", "memory"
+#endif
+
 // c = 9·a + b mod p (with minus set: 9·a − b = 9·a + (p − b)), by shifts and
 // additions below 10p and the subtractions of 8p, 4p, 2p and p: the two halves of
 // the product by xi. No multiplication, so one path for every processor.
@@ -585,10 +599,10 @@ inline void gfpNineAPlus(gfP& c, const gfP& a, const gfP& b) {
         BN256_SUBTRACT_MULTIPLE(3, "")
         : [s0] "=&r"(s0), [s1] "=&r"(s1), [s2] "=&r"(s2), [s3] "=&r"(s3), [s4] "=&r"(s4),
           [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4)
-        : [a] "r"(a.limbs), [b] "r"(b.limbs), "m"(a.limbs), "m"(b.limbs),
-          [k] "r"(kMultiplesOfP), "m"(kMultiplesOfP), [p0] "m"(p2[0]), [p1] "m"(p2[1]),
-          [p2] "m"(p2[2]), [p3] "m"(p2[3]), [minus] "i"(minus ? 1 : 0)
-        : "cc");
+        : [a] "r"(a.limbs), [b] "r"(b.limbs), BN256_NINE_READS(a, b), [k] "r"(kMultiplesOfP),
+          "m"(kMultiplesOfP), [p0] "m"(p2[0]), [p1] "m"(p2[1]), [p2] "m"(p2[2]),
+          [p3] "m"(p2[3]), [minus] "i"(minus ? 1 : 0)
+        : BN256_NINE_CLOBBERS);
     c.limbs[0] = s0;
     c.limbs[1] = s1;
     c.limbs[2] = s2;
@@ -597,6 +611,8 @@ inline void gfpNineAPlus(gfP& c, const gfP& a, const gfP& b) {
 
 #undef BN256_SUBTRACT_MULTIPLE
 #undef BN256_FIVE_LIMBS
+#undef BN256_NINE_READS
+#undef BN256_NINE_CLOBBERS
 
 // c = a·R mod p: a plain integer below p into Montgomery form (a·R^2·R^−1).
 inline void montEncode(gfP& c, const gfP& a) { gfpMul(c, a, r2); }
