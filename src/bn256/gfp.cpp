@@ -287,7 +287,7 @@ gfP newGFp(std::int64_t x) {
 }
 
 // The safegcd inversion of Bernstein and Yang ("Fast constant-time gcd computation
-// and modular inversion"), about five times faster than the power p − 2.
+// and modular inversion"): 2.5 µs against 5.6 µs for the power p − 2 here.
 // Constant time in f: 12 batches of 62 divsteps (744, at least the 735 that
 // 254-bit inputs need), no branch and no memory index depends on f.
 //

@@ -294,8 +294,8 @@ gfP12 cyclotomicPowU(const gfP12& a) {
 // Easy part: t1 = conj(in)/in = in^(p^6 − 1), then t1 = t1^(p^2 + 1). From here on
 // t1 and every value made from it lie in the cyclotomic subgroup, so inverses are
 // conjugates, squarings are cyclotomic squarings and the powers by u use the signed
-// digits of u (together −45% on the pairing against square-and-multiply over the
-// binary digits with general squarings).
+// digits of u: −30% on the final exponentiation and −19% on the pairing against
+// gfP12::Exp (binary digits, general squarings).
 //
 // Hard part, after Scott et al., "On the final exponentiation for calculating
 // pairings on ordinary elliptic curves": with f = t1 and fu = f^u, fu2 = f^(u²),
