@@ -5,8 +5,9 @@
 // the 384-byte GT encoding. Every component is in Montgomery form and fully
 // reduced; a zero-initialised element is 0. Each operation writes its receiver
 // and returns it. Set, Conjugate, Frobenius, FrobeniusP2 and MulScalar work half
-// by half, so the receiver may be a; Mul, Square and Invert write the receiver
-// last, so it may be a, b or both; Exp writes its receiver only at the end. The
+// by half, so the receiver may be a; Mul, MulSchoolbook, Square, CyclotomicSquare
+// and Invert write the receiver last, so it may be a, b or both; Exp writes its
+// receiver only at the end. The
 // scalar of MulScalar must be a separate object. Only Exp reads a big integer;
 // nothing here allocates.
 #pragma once

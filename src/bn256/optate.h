@@ -4,7 +4,8 @@
 // raised to exactly (p^12 − 1)/Order, so every correct implementation yields the
 // same GF(p^12) element; message keys are derived from its encoding. Nothing here
 // allocates, and no operation changes its point arguments: the Miller loop works
-// on affine copies.
+// on affine copies. A product of pairings (pairingProduct) shares the squarings of
+// its Miller loops and has one final exponentiation.
 #pragma once
 
 #include <cstddef>
