@@ -178,26 +178,23 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
 // BN256_MULX_REDUCE(T0, T1, T2, T3, T4): m = T0·np_0 mod 2^64 in rdx; t += m·p
 // with t in T0..T4: the products with p_0 and p_2 at limbs 0..3 (limb 0 becomes
 // zero, passing its carry on), then those with p_1 and p_3 at limbs 1..4. Dropping
-// limb 0 leaves t in T1..T4, and T0 is free. BN256_MULX_REDUCE_CARRYING adds
-// "carries" (one adc per limb) after each pass, for a t with limbs above T4 into
-// which the carries out of T4 must run (the double-width reduction).
-#define BN256_MULX_REDUCE_CARRYING(T0, T1, T2, T3, T4, carries) \
-    "movq %[" #T0 "], %%rdx\n\t"                               \
-    "imulq %[np0], %%rdx\n\t"                                  \
-    "mulxq %[p0], %[x0], %[x1]\n\t"                            \
-    "mulxq %[p2], %[x2], %[x3]\n\t"                            \
-    "addq %[x0], %[" #T0 "]\n\t"                               \
-    "adcq %[x1], %[" #T1 "]\n\t"                               \
-    "adcq %[x2], %[" #T2 "]\n\t"                               \
-    "adcq %[x3], %[" #T3 "]\n\t"                               \
-    "mulxq %[p1], %[x0], %[x1]\n\t"                            \
-    "mulxq %[p3], %[x2], %[x3]\n\t"                            \
-    "adcq %[x3], %[" #T4 "]\n\t" carries                       \
-    "addq %[x0], %[" #T1 "]\n\t"                               \
-    "adcq %[x1], %[" #T2 "]\n\t"                               \
-    "adcq %[x2], %[" #T3 "]\n\t"                               \
-    "adcq $0, %[" #T4 "]\n\t" carries
-#define BN256_MULX_REDUCE(T0, T1, T2, T3, T4) BN256_MULX_REDUCE_CARRYING(T0, T1, T2, T3, T4, "")
+// limb 0 leaves t in T1..T4, and T0 is free.
+#define BN256_MULX_REDUCE(T0, T1, T2, T3, T4) \
+    "movq %[" #T0 "], %%rdx\n\t"             \
+    "imulq %[np0], %%rdx\n\t"                \
+    "mulxq %[p0], %[x0], %[x1]\n\t"          \
+    "mulxq %[p2], %[x2], %[x3]\n\t"          \
+    "addq %[x0], %[" #T0 "]\n\t"             \
+    "adcq %[x1], %[" #T1 "]\n\t"             \
+    "adcq %[x2], %[" #T2 "]\n\t"             \
+    "adcq %[x3], %[" #T3 "]\n\t"             \
+    "mulxq %[p1], %[x0], %[x1]\n\t"          \
+    "mulxq %[p3], %[x2], %[x3]\n\t"          \
+    "adcq %[x3], %[" #T4 "]\n\t"             \
+    "addq %[x0], %[" #T1 "]\n\t"             \
+    "adcq %[x1], %[" #T2 "]\n\t"             \
+    "adcq %[x2], %[" #T3 "]\n\t"             \
+    "adcq $0, %[" #T4 "]\n\t"
 
 // BN256_MULX_SUBTRACT_P(T0, T1, T2, T3): x = t − p with t in T0..T3 (below 2p); a
 // borrow means t < p, and t is kept. The result is in x0..x3.
@@ -257,49 +254,61 @@ struct gfPWide {
 // and the callers fall back to gfpMul elsewhere.
 #define BN256_HAVE_WIDE 1
 
-// t = a·b, all 512 bits, MULX path: the rows of gfpMulBMI2 without the reductions,
-// row i added at limb i. The processor must have BMI2.
+// w = a·b, all 512 bits, MULX path: the rows of gfpMulBMI2 without the reductions,
+// row i added at limb i. As there, the running limbs live in five registers used as
+// a ring; limb i is final after row i and is stored, and its register takes limb
+// i + 5. The processor must have BMI2.
 [[gnu::always_inline]] inline void gfpMulWideBMI2(gfPWide& w, const gfP& a, const gfP& b) {
-    std::uint64_t t0, t1, t2, t3, t4, t5, t6, t7, x0, x1, x2, x3, m;
+    std::uint64_t t0, t1, t2, t3, t4, x0, x1, x2, x3, m;
     __asm__(
         BN256_MULX_FIRST_ROW
-        BN256_MULX_ROW(1, t1, t2, t3, t4, t5)
-        BN256_MULX_ROW(2, t2, t3, t4, t5, t6)
-        BN256_MULX_ROW(3, t3, t4, t5, t6, t7)
+        "movq %[t0], 0(%[w])\n\t"
+        BN256_MULX_ROW(1, t1, t2, t3, t4, t0)
+        "movq %[t1], 8(%[w])\n\t"
+        BN256_MULX_ROW(2, t2, t3, t4, t0, t1)
+        "movq %[t2], 16(%[w])\n\t"
+        BN256_MULX_ROW(3, t3, t4, t0, t1, t2)
+        "movq %[t3], 24(%[w])\n\t"
+        "movq %[t4], 32(%[w])\n\t"
+        "movq %[t0], 40(%[w])\n\t"
+        "movq %[t1], 48(%[w])\n\t"
+        "movq %[t2], 56(%[w])\n\t"
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
-          [t5] "=&r"(t5), [t6] "=&r"(t6), [t7] "=&r"(t7), [x0] "=&r"(x0), [x1] "=&r"(x1),
-          [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
-        : BN256_MUL_OPERANDS(a, b)
+          [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m), "=m"(w)
+        : BN256_MUL_OPERANDS(a, b), [w] "r"(w.limbs)
         : "cc");
-    w.limbs[0] = t0;
-    w.limbs[1] = t1;
-    w.limbs[2] = t2;
-    w.limbs[3] = t3;
-    w.limbs[4] = t4;
-    w.limbs[5] = t5;
-    w.limbs[6] = t6;
-    w.limbs[7] = t7;
 }
 
-// c = t·R^−1 mod p for t below p·R, fully reduced, MULX path: the four reduction
-// rounds of gfpMulBMI2 on a product formed beforehand. t + M·p < 2·p·R < 2^512, so
-// no carry leaves limb 7, and the result (t + M·p)/R is below 2p before the one
+// c = t·R^−1 mod p for t below p·R, fully reduced, MULX path. With t = l + h·R
+// (l and h of four limbs), (t + M·p)/R = h + (l + M·p)/R, and M depends on l only:
+// the four reduction rounds of gfpMulBMI2 run on l, with a zero limb entering the
+// ring after each, give s = (l + M·p)/R ≤ p; then s + h < 2p for h < p, and one
 // conditional subtraction. The processor must have BMI2.
 [[gnu::always_inline]] inline void gfpReduceWideBMI2(gfP& c, const gfPWide& w) {
-    std::uint64_t t0 = w.limbs[0], t1 = w.limbs[1], t2 = w.limbs[2], t3 = w.limbs[3],
-                  t4 = w.limbs[4], t5 = w.limbs[5], t6 = w.limbs[6], t7 = w.limbs[7];
-    std::uint64_t x0, x1, x2, x3, m;
+    std::uint64_t t0, t1, t2, t3, t4, x0, x1, x2, x3, m;
     __asm__(
-        BN256_MULX_REDUCE_CARRYING(t0, t1, t2, t3, t4,
-                          "adcq $0, %[t5]\n\tadcq $0, %[t6]\n\tadcq $0, %[t7]\n\t")
-        BN256_MULX_REDUCE_CARRYING(t1, t2, t3, t4, t5, "adcq $0, %[t6]\n\tadcq $0, %[t7]\n\t")
-        BN256_MULX_REDUCE_CARRYING(t2, t3, t4, t5, t6, "adcq $0, %[t7]\n\t")
-        BN256_MULX_REDUCE_CARRYING(t3, t4, t5, t6, t7, "")
-        BN256_MULX_SUBTRACT_P(t4, t5, t6, t7)
-        : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4),
-          [t5] "+&r"(t5), [t6] "+&r"(t6), [t7] "+&r"(t7), [x0] "=&r"(x0), [x1] "=&r"(x1),
-          [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
-        : [p0] "m"(p2[0]), [p1] "m"(p2[1]), [p2] "m"(p2[2]), [p3] "m"(p2[3]), [np0] "m"(np[0])
+        "movq 0(%[w]), %[t0]\n\t"
+        "movq 8(%[w]), %[t1]\n\t"
+        "movq 16(%[w]), %[t2]\n\t"
+        "movq 24(%[w]), %[t3]\n\t"
+        "xorl %k[t4], %k[t4]\n\t"
+        BN256_MULX_REDUCE(t0, t1, t2, t3, t4)
+        "xorl %k[t0], %k[t0]\n\t"
+        BN256_MULX_REDUCE(t1, t2, t3, t4, t0)
+        "xorl %k[t1], %k[t1]\n\t"
+        BN256_MULX_REDUCE(t2, t3, t4, t0, t1)
+        "xorl %k[t2], %k[t2]\n\t"
+        BN256_MULX_REDUCE(t3, t4, t0, t1, t2)
+        // s + h, with s in t4, t0, t1, t2.
+        "addq 32(%[w]), %[t4]\n\t"
+        "adcq 40(%[w]), %[t0]\n\t"
+        "adcq 48(%[w]), %[t1]\n\t"
+        "adcq 56(%[w]), %[t2]\n\t"
+        BN256_MULX_SUBTRACT_P(t4, t0, t1, t2)
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+          [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
+        : [w] "r"(w.limbs), "m"(w), [p0] "m"(p2[0]), [p1] "m"(p2[1]), [p2] "m"(p2[2]),
+          [p3] "m"(p2[3]), [np0] "m"(np[0])
         : "cc");
     c.limbs[0] = x0;
     c.limbs[1] = x1;
@@ -333,7 +342,6 @@ inline void gfpWideAddPRWhere(gfPWide& w, unsigned char add) {
 #undef BN256_MULX_FIRST_ROW
 #undef BN256_MULX_ROW
 #undef BN256_MULX_REDUCE
-#undef BN256_MULX_REDUCE_CARRYING
 #undef BN256_MULX_SUBTRACT_P
 #undef BN256_MUL_A
 #undef BN256_MUL_B
