@@ -187,6 +187,7 @@ struct Transition {
 // (u·f + v·g, q·f + r·g), with |u| + |v| and |q| + |r| at most 2^62. Returns the new δ.
 std::int64_t divsteps62(std::int64_t delta, std::uint64_t f, std::uint64_t g, Transition& t) {
     std::uint64_t u = 1, v = 0, q = 0, r = 1;
+#pragma GCC unroll 62
     for (int i = 0; i < 62; ++i) {
         std::uint64_t positive = static_cast<std::uint64_t>((-delta) >> 63);
         const std::uint64_t odd = 0 - (g & 1);
