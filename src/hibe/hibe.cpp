@@ -176,10 +176,9 @@ bn256::GT Decrypt(const PrivateKey& key, const Ciphertext& ciphertext) {
     // e(C, A1) / e(A0, B) = e(Q, G)^(s·r) / (e(G2, G)^(alpha·s) · e(Q, G)^(r·s))
     //                     = e(G2, G1)^(−s),
     // which cancels the mask of A = e(G2, G1)^s · M.
-    bn256::GT p = bn256::Pair(ciphertext.C, key.A1);
-    bn256::GT d = bn256::Pair(key.A0, ciphertext.B);
-    d.Neg(d);
-    p.Add(p, d);
+    // Both pairings in one product: one final exponentiation, shared squarings.
+    const bn256::PairTerm terms[2] = {{&ciphertext.C, &key.A1}, {&key.A0, &ciphertext.B, true}};
+    bn256::GT p = bn256::PairProduct(terms);
     p.Add(ciphertext.A, p);
     return p;
 }
