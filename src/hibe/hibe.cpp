@@ -167,9 +167,11 @@ bool HoldsIdentityElement(const Params& params) {
 }
 
 bool MasterKeyMatches(const Params& params, const MasterKey& master) {
-    // e(alpha·G2, G) = e(G2, G)^alpha = e(G2, alpha·G) = e(G2, G1).
-    return bn256::Pair(master.Key, params.G).Marshal() ==
-           bn256::Pair(params.G2, params.G1).Marshal();
+    // e(alpha·G2, G) = e(G2, G)^alpha = e(G2, alpha·G) = e(G2, G1), so the key
+    // belongs to the params when e(master, G) · e(G2, G1)^−1 = 1: one product of
+    // two pairings with one final exponentiation.
+    const bn256::PairTerm terms[2] = {{&master.Key, &params.G}, {&params.G2, &params.G1, true}};
+    return bn256::PairProduct(terms).Marshal() == bn256::GT().Marshal();
 }
 
 bn256::GT Decrypt(const PrivateKey& key, const Ciphertext& ciphertext) {
