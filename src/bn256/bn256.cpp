@@ -8,7 +8,9 @@
 #include "bn256/constants.h"
 #include "bn256/endomorphism.h"
 #include "bn256/gfp.h"
+#include "bn256/jacobian.h"
 #include "bn256/optate.h"
+#include "bn256/secret_mul.h"
 
 namespace bn256 {
 namespace {
@@ -113,6 +115,15 @@ void expSlidingWindow(gfP12& c, const gfP12& a, const mpz_class& k) {
     c.Set(sum);
 }
 
+// c = a where mask is all ones; no branch.
+void selectGfP12(gfP12& c, const gfP12& a, std::uint64_t mask) {
+    gfP* const cs[12] = {&c.x.x.x, &c.x.x.y, &c.x.y.x, &c.x.y.y, &c.x.z.x, &c.x.z.y,
+                         &c.y.x.x, &c.y.x.y, &c.y.y.x, &c.y.y.y, &c.y.z.x, &c.y.z.y};
+    const gfP* const as[12] = {&a.x.x.x, &a.x.x.y, &a.x.y.x, &a.x.y.y, &a.x.z.x, &a.x.z.y,
+                               &a.y.x.x, &a.y.x.y, &a.y.y.x, &a.y.y.y, &a.y.z.x, &a.y.z.y};
+    for (int i = 0; i < 12; ++i) jacobian::select(*cs[i], *as[i], mask);
+}
+
 // GT under the p-power Frobenius for endomorphismMul. In the cyclotomic subgroup,
 // which holds GT, squaring takes the Granger–Scott form and the inverse is the
 // conjugate.
@@ -131,7 +142,41 @@ struct gtGroup {
     static void endo(gfP12& c, const gfP12& a) { c.Frobenius(a); }
     static void endo2(gfP12& c, const gfP12& a) { c.FrobeniusP2(a); }
     static void finish(gfP12&) {}
+
+    // For secretEndomorphismMul: every product is complete.
+    static void combine(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
+    static void combineChecked(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
+    static void negateIf(gfP12& c, std::uint64_t mask) { selectGfP12(c, gfP12{}.Conjugate(c), mask); }
+    static void lookup(gfP12& c, const gfP12* table, int n, std::uint64_t index) {
+        c.SetZero();
+        for (int j = 0; j < n; ++j) selectGfP12(c, table[j], equalMask(static_cast<std::uint64_t>(j), index));
+    }
+    static void select(gfP12& c, const gfP12& a, std::uint64_t mask) { selectGfP12(c, a, mask); }
 };
+
+// c = a^k for every element a and a secret k < 2^256, constant time in k: a fixed
+// window of four bits over all 64 windows, each entry of the table a^0 ... a^15
+// found by a scan. The value of gfP12::Exp for every element; the route for
+// elements not known to be in GT. c may be a.
+void expSecretPlain(gfP12& c, const gfP12& a, const Scalar& k) {
+    gfP12 table[16];
+    table[0].SetOne();
+    table[1].Set(a);
+    for (int j = 2; j < 16; ++j) table[j].Mul(table[j - 1], a);
+    gfP12 acc, entry;
+    acc.SetOne();
+    for (int w = 63; w >= 0; --w) {
+        for (int b = 0; b < 4; ++b) acc.Square(acc);
+        const std::uint64_t nibble = (k.limbs[w / 16] >> (4 * (w % 16))) & 15;
+        entry.SetZero();
+        for (int j = 0; j < 16; ++j) selectGfP12(entry, table[j], equalMask(static_cast<std::uint64_t>(j), nibble));
+        acc.Mul(acc, entry);
+    }
+    c.Set(acc);
+    wipe(table);
+    wipe(acc);
+    wipe(entry);
+}
 
 }  // namespace
 
@@ -142,12 +187,28 @@ void expInGT(gfP12& c, const gfP12& a, const mpz_class& k) {
     endomorphismMul(group, c, a, k);
 }
 
+void expSecretInGT(gfP12& c, const gfP12& a, const Scalar& k) {
+    gtGroup group;
+    secretEndomorphismMul<16>(group, c, a, decomposeFrobeniusSecret(k));
+}
+
 bool knownInGT(const GT& e) { return !e.p || !e.decoded; }
 
 // ---- G1 ----
 
 G1& G1::ScalarBaseMult(const mpz_class& k) {
     valueOf(p).Mul(curveGen, k);
+    return *this;
+}
+
+G1& G1::ScalarBaseMult(const Scalar& k) {
+    valueOf(p).MulSecret(curveGen, k);
+    return *this;
+}
+
+G1& G1::ScalarMult(const G1& a, const Scalar& k) {
+    const curvePoint& ap = curvePointOf(a);
+    valueOf(p).MulSecret(ap, k);
     return *this;
 }
 
@@ -160,7 +221,7 @@ G1& G1::ScalarMult(const G1& a, const mpz_class& k) {
 G1& G1::Add(const G1& a, const G1& b) {
     const curvePoint& ap = curvePointOf(a);
     const curvePoint& bp = curvePointOf(b);
-    valueOf(p).Add(ap, bp);
+    jacobian::addSecret(valueOf(p), ap, bp);
     return *this;
 }
 
@@ -213,6 +274,17 @@ G2& G2::ScalarBaseMult(const mpz_class& k) {
     return *this;
 }
 
+G2& G2::ScalarBaseMult(const Scalar& k) {
+    valueOf(p).MulSecret(twistGen, k);
+    return *this;
+}
+
+G2& G2::ScalarMult(const G2& a, const Scalar& k) {
+    const twistPoint& ap = twistPointOf(a);
+    valueOf(p).MulSecret(ap, k);
+    return *this;
+}
+
 G2& G2::ScalarMult(const G2& a, const mpz_class& k) {
     const twistPoint& ap = twistPointOf(a);
     valueOf(p).MulInG2(ap, k);
@@ -222,7 +294,7 @@ G2& G2::ScalarMult(const G2& a, const mpz_class& k) {
 G2& G2::Add(const G2& a, const G2& b) {
     const twistPoint& ap = twistPointOf(a);
     const twistPoint& bp = twistPointOf(b);
-    valueOf(p).Add(ap, bp);
+    jacobian::addSecret(valueOf(p), ap, bp);
     return *this;
 }
 
@@ -281,6 +353,19 @@ GT& GT::ScalarMult(const GT& a, const mpz_class& k) {
     return *this;
 }
 
+// The same routes, constant time in k.
+GT& GT::ScalarMult(const GT& a, const Scalar& k) {
+    const gfP12& av = gfP12Of(a);
+    const bool known = knownInGT(a);
+    if (known) {
+        expSecretInGT(valueOf(p), av, k);
+    } else {
+        expSecretPlain(valueOf(p), av, k);
+    }
+    decoded = !known;
+    return *this;
+}
+
 GT& GT::Add(const GT& a, const GT& b) {
     const gfP12& av = gfP12Of(a);
     const gfP12& bv = gfP12Of(b);
@@ -325,18 +410,21 @@ std::string GT::String() const {
 
 // ---- random elements and the pairing ----
 
-common::Result<mpz_class> randomK(common::RandomSource& rand) {
+common::Result<Scalar> randomK(common::RandomSource& rand) {
     for (;;) {
-        auto k = common::RandomBelow(rand, Order);
+        auto k = RandomScalar(rand);
         if (!k) return std::unexpected(k.error());
-        if (sgn(*k) != 0) return k;
+        const std::uint64_t any = k->limbs[0] | k->limbs[1] | k->limbs[2] | k->limbs[3];
+        std::uint64_t zero = 1 ^ ((any | (0 - any)) >> 63);
+        declassify(&zero, sizeof zero);  // the accept/reject outcome, not the value
+        if (!zero) return k;
     }
 }
 
 common::Result<RandomG1Result> RandomG1(common::RandomSource& rand) {
     auto k = randomK(rand);
     if (!k) return std::unexpected(k.error());
-    RandomG1Result out{std::move(*k), G1{}};
+    RandomG1Result out{*k, G1{}};
     out.element.ScalarBaseMult(out.k);
     return out;
 }
@@ -344,7 +432,7 @@ common::Result<RandomG1Result> RandomG1(common::RandomSource& rand) {
 common::Result<RandomG2Result> RandomG2(common::RandomSource& rand) {
     auto k = randomK(rand);
     if (!k) return std::unexpected(k.error());
-    RandomG2Result out{std::move(*k), G2{}};
+    RandomG2Result out{*k, G2{}};
     out.element.ScalarBaseMult(out.k);
     return out;
 }

@@ -23,8 +23,11 @@ constexpr std::string_view kSetupTooDeep =
 constexpr std::string_view kMasterKeyTooDeep = "Cannot generate key at greater than maximum depth.";
 constexpr std::string_view kEmptyChildId = "Cannot generate child key for an empty identity";
 
-common::Result<mpz_class> randomScalar(common::RandomSource& rand) {
-    return common::RandomBelow(rand, bn256::Order);
+// The same draw as common::RandomBelow(rand, Order), constant time in the value:
+// the exponent stays a fixed-width secret scalar, wiped when it goes out of scope,
+// and every multiplication by it takes the constant-time route.
+common::Result<bn256::Scalar> randomScalar(common::RandomSource& rand) {
+    return bn256::RandomScalar(rand);
 }
 
 // Q(id) = G3 + id[0]·H[0] + … + id[k−1]·H[k−1], for k = len(id) ≤ len(H).
