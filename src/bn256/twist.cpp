@@ -28,9 +28,9 @@ const gfP2& psiFactorY() {
     return factor;
 }
 
-// G2 under ψ for endomorphismMul and secretEndomorphismMul. The walk runs on an isomorphic curve on which
-// the whole table is affine, so that each of its additions is a mixed one (four
-// products fewer), and no inversion is needed.
+// G2 under ψ for endomorphismMul and secretEndomorphismMul. The walk runs on an
+// isomorphic curve on which the whole table is affine, so that each of its
+// additions is a mixed one (four products fewer), and no inversion is needed.
 //
 // The Jacobian formulas do not read the curve constant b, so they also serve the
 // curve y² = x³ + λ⁶·b for any λ ≠ 0, where the point (X, Y, Z) stands for the
