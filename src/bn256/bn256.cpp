@@ -115,13 +115,13 @@ void expSlidingWindow(gfP12& c, const gfP12& a, const mpz_class& k) {
     c.Set(sum);
 }
 
-// c = a where mask is all ones; no branch.
+// c = a where mask is all ones; no branch. gfP12 is 48 limbs in a row, which this
+// treats as one array so that the loop runs in vector registers.
+static_assert(sizeof(gfP12) == 48 * sizeof(std::uint64_t));
 void selectGfP12(gfP12& c, const gfP12& a, std::uint64_t mask) {
-    gfP* const cs[12] = {&c.x.x.x, &c.x.x.y, &c.x.y.x, &c.x.y.y, &c.x.z.x, &c.x.z.y,
-                         &c.y.x.x, &c.y.x.y, &c.y.y.x, &c.y.y.y, &c.y.z.x, &c.y.z.y};
-    const gfP* const as[12] = {&a.x.x.x, &a.x.x.y, &a.x.y.x, &a.x.y.y, &a.x.z.x, &a.x.z.y,
-                               &a.y.x.x, &a.y.x.y, &a.y.y.x, &a.y.y.y, &a.y.z.x, &a.y.z.y};
-    for (int i = 0; i < 12; ++i) jacobian::select(*cs[i], *as[i], mask);
+    auto* cl = reinterpret_cast<std::uint64_t*>(&c);
+    const auto* al = reinterpret_cast<const std::uint64_t*>(&a);
+    for (int i = 0; i < 48; ++i) cl[i] ^= (cl[i] ^ al[i]) & mask;
 }
 
 // GT under the p-power Frobenius for endomorphismMul. In the cyclotomic subgroup,
@@ -146,7 +146,14 @@ struct gtGroup {
     // For secretEndomorphismMul: every product is complete.
     static void combine(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
     static void combineChecked(gfP12& c, const gfP12& a, const gfP12& b) { c.Mul(a, b); }
-    static void negateIf(gfP12& c, std::uint64_t mask) { selectGfP12(c, gfP12{}.Conjugate(c), mask); }
+    static void negateIf(gfP12& c, std::uint64_t mask) {
+        // The conjugate negates the coefficient of w.
+        gfP6 minusX;
+        minusX.Neg(c.x);
+        jacobian::select(c.x.x, minusX.x, mask);
+        jacobian::select(c.x.y, minusX.y, mask);
+        jacobian::select(c.x.z, minusX.z, mask);
+    }
     static void lookup(gfP12& c, const gfP12* table, int n, std::uint64_t index) {
         c.SetZero();
         for (int j = 0; j < n; ++j) selectGfP12(c, table[j], equalMask(static_cast<std::uint64_t>(j), index));
