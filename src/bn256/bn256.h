@@ -67,7 +67,8 @@ struct G1 {
 
 // An element of G2: a point of the twist y² = x³ + 3/xi over GF(p²) of order
 // dividing Order. Every way of making one keeps it so (the decoder checks it), so
-// the scalar multiplications take twistPoint::MulInG2.
+// the scalar multiplications take twistPoint::MulInG2 (public scalars) and
+// twistPoint::MulSecret (secret ones), both valid on G2 alone.
 struct G2 {
     mutable std::optional<twistPoint> p;
 

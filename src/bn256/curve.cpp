@@ -97,7 +97,9 @@ void curvePoint::Mul(const curvePoint& a, const mpz_class& scalar) {
 // so a result with z = 0.
 void curvePoint::MulSecret(const curvePoint& a, const Scalar& k) {
     g1Group group;
-    secretEndomorphismMul<32>(group, *this, a, decomposeCurveSecret(k));
+    auto parts = decomposeCurveSecret(k);
+    secretEndomorphismMul<32>(group, *this, a, parts);
+    wipe(parts);
     t = gfP{};
 }
 

@@ -156,9 +156,8 @@ struct fixedPointSplit {
             const u128 magnitude = (x ^ sign) - sign;
             const std::uint64_t even = (static_cast<std::uint64_t>(magnitude) & 1) - 1;
             out[i] = {magnitude | 1, static_cast<std::uint64_t>(sign), even};
-            x = 0;
         }
-        for (u128& cj : c) cj = 0;
+        wipe(c);
         return out;
     }
 };

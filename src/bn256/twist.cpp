@@ -101,7 +101,9 @@ void twistPoint::MulInG2(const twistPoint& a, const mpz_class& scalar) {
 // Constant time in k and in a (see secretEndomorphismMul); t = 0.
 void twistPoint::MulSecret(const twistPoint& a, const Scalar& k) {
     g2Group group;
-    secretEndomorphismMul<16>(group, *this, a, decomposeFrobeniusSecret(k));
+    auto parts = decomposeFrobeniusSecret(k);
+    secretEndomorphismMul<16>(group, *this, a, parts);
+    wipe(parts);
     t = gfP2{};
 }
 
