@@ -86,6 +86,19 @@ bool same(const E& a, const E& b) {
     return a.Marshal() == b.Marshal();
 }
 
+// k·a and k·generator with the secret k and with the open kOpen, equal.
+template <typename E>
+bool sameMultiples(const E& a, const bn256::Scalar& k, const bn256::Scalar& kOpen) {
+    E x, y, xOpen, yOpen;
+    x.ScalarMult(a, k);
+    y.ScalarBaseMult(k);
+    revealElement(x);
+    revealElement(y);
+    xOpen.ScalarMult(a, kOpen.ToMpz());
+    yOpen.ScalarBaseMult(kOpen.ToMpz());
+    return same(x, xOpen) && same(y, yOpen);
+}
+
 bool sameKey(const hibe::PrivateKey& a, const hibe::PrivateKey& b) {
     bool equal = same(a.A0, b.A0) && same(a.A1, b.A1) && a.B.size() == b.B.size();
     for (std::size_t j = 0; equal && j < a.B.size(); ++j) equal = same(a.B[j], b.B[j]);
@@ -130,23 +143,8 @@ int main() {
     {
         Source secret(4, true), open(4, false);
         const bn256::Scalar k = *bn256::RandomScalar(secret), kOpen = *bn256::RandomScalar(open);
-        bn256::G1 a, b, aOpen, bOpen;
-        a.ScalarMult(g1, k);
-        b.ScalarBaseMult(k);
-        revealElement(a);
-        revealElement(b);
-        aOpen.ScalarMult(g1, kOpen.ToMpz());
-        bOpen.ScalarBaseMult(kOpen.ToMpz());
-        check("G1 multiplication", same(a, aOpen) && same(b, bOpen));
-
-        bn256::G2 c, d, cOpen, dOpen;
-        c.ScalarMult(g2, k);
-        d.ScalarBaseMult(k);
-        revealElement(c);
-        revealElement(d);
-        cOpen.ScalarMult(g2, kOpen.ToMpz());
-        dOpen.ScalarBaseMult(kOpen.ToMpz());
-        check("G2 multiplication", same(c, cOpen) && same(d, dOpen));
+        check("G1 multiplication", sameMultiples(g1, k, kOpen));
+        check("G2 multiplication", sameMultiples(g2, k, kOpen));
 
         bn256::GT e, f, eOpen, fOpen;
         e.ScalarMult(gt, k);
