@@ -155,13 +155,16 @@ TEST(SecretScalarMult, MatchesThePublicRoutes) {
             plain.Mul(*a.p, k);
             EXPECT_EQ(got.Marshal(), G2{plain}.Marshal());
         }
-        for (const GT* a : {&paired, static_cast<const GT*>(&decoded), static_cast<const GT*>(&outside)}) {
+        const GT identity;
+        for (const GT* a : {&paired, &identity, static_cast<const GT*>(&decoded),
+                            static_cast<const GT*>(&outside)}) {
             GT got, want;
             got.ScalarMult(*a, s);
             want.ScalarMult(*a, k);
             EXPECT_EQ(got.Marshal(), want.Marshal());
-            gfP12 exp;
-            exp.Exp(*a->p, k);
+            gfP12 exp, one;
+            one.SetOne();
+            exp.Exp(a->p ? *a->p : one, k);
             EXPECT_EQ(got.Marshal(), (GT{exp, true}).Marshal());
         }
         G1 base1, want1;
