@@ -20,6 +20,7 @@
 
 namespace bn256 {
 
+// A secret scalar below 2^256; wiped when it goes out of scope.
 struct Scalar {
     std::uint64_t limbs[4] = {0, 0, 0, 0};  // limbs[0] is the least significant
 
@@ -53,8 +54,8 @@ inline std::uint64_t equalMask(std::uint64_t a, std::uint64_t b) { return 0 - ((
 // k mod Order for any k < 2^256, by five constant-time conditional subtractions.
 Scalar reduceModOrder(const Scalar& k);
 
-// The top 256 bits of the 512-bit product a·b, rounded: (a·b + 2^(shift − 1)) >> shift
-// for 256 ≤ shift < 512, as the low 128 bits of the result. Constant time.
+// The rounded quotient (a·b + 2^(shift − 1)) >> shift of the 512-bit product, for
+// 256 ≤ shift < 512, modulo 2^128 (its low 128 bits). Constant time.
 unsigned __int128 mulShiftRound(const Scalar& a, const std::uint64_t (&b)[4], int shift);
 
 // A uniform scalar in [0, Order): 32-byte big-endian candidates with the two top
