@@ -124,7 +124,10 @@ common::Result<PrivateKey> KeyGenFromParent(common::RandomSource& rand, const Pa
     PrivateKey key;
     bn256::G1 q = identityPoint(params, id);
     q.ScalarMult(q, *t);
-    key.A0.ScalarMult(parent.B[0], id[k - 1]);
+    // id[k−1] is public but parent.B[0] = r·H[k−1] is secret: the constant-time
+    // route keeps the point out of every branch and address (the digest is below
+    // 2^256, so it fits a Scalar; the product depends on it modulo Order only).
+    key.A0.ScalarMult(parent.B[0], bn256::Scalar(id[k - 1]));
     key.A0.Add(parent.A0, key.A0);
     key.A0.Add(key.A0, q);
 

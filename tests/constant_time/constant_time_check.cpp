@@ -75,11 +75,20 @@ void hibeRecords(hibe::Params& params, hibe::MasterKey& master) {
     revealElement(master.Key);
 }
 
-void revealKey(const hibe::PrivateKey& key) {
-    revealElement(key.A0);
-    revealElement(key.A1);
-    for (const bn256::G1& b : key.B) revealElement(b);
+// Marks the points of a private key undefined (secret) or defined again.
+void markKey(const hibe::PrivateKey& key, bool secret) {
+    const auto mark = [secret](const auto& e) {
+        if (secret) {
+            (void)VALGRIND_MAKE_MEM_UNDEFINED(&*e.p, sizeof *e.p);
+        } else {
+            revealElement(e);
+        }
+    };
+    mark(key.A0);
+    mark(key.A1);
+    for (const bn256::G1& b : key.B) mark(b);
 }
+void revealKey(const hibe::PrivateKey& key) { markKey(key, false); }
 
 template <typename E>
 bool same(const E& a, const E& b) {
@@ -158,8 +167,10 @@ void runCases(const bn256::G1& g1, const bn256::G2& g2, const bn256::GT& gt) {
     revealKey(*parent);
     check("hibe::KeyGenFromMaster", sameKey(*parent, *parentOpen));
 
+    markKey(*parent, true);  // the parent key is secret as well
     auto child = hibe::KeyGenFromParent(secret, setup->params, *parent, childId);
     auto childOpen = hibe::KeyGenFromParent(open, setupOpen->params, *parentOpen, childId);
+    revealKey(*parent);
     revealKey(*child);
     check("hibe::KeyGenFromParent", sameKey(*child, *childOpen));
 
