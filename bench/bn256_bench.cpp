@@ -11,6 +11,8 @@
 #include <span>
 
 #include "bn256/bn256.h"
+#include "bn256/constants.h"
+#include "bn256/optate.h"
 
 namespace {
 
@@ -125,6 +127,41 @@ void BM_Pair(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Pair)->Unit(benchmark::kMicrosecond);
+
+// Two pairings in one product, as a decryption computes them.
+void BM_PairProduct2(benchmark::State& state) {
+    const bn256::G1 a = bn256::RandomG1(source())->element, c = bn256::RandomG1(source())->element;
+    const bn256::G2 b = bn256::RandomG2(source())->element, d = bn256::RandomG2(source())->element;
+    const bn256::PairTerm terms[2] = {{&a, &b}, {&c, &d, true}};
+    for (auto _ : state) {
+        bn256::GT e = bn256::PairProduct(terms);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_PairProduct2)->Unit(benchmark::kMicrosecond);
+
+// The two halves of a pairing: the Miller loop (affine copies of the points
+// included) and the final exponentiation of its value.
+void BM_MillerLoop(benchmark::State& state) {
+    bn256::twistPoint q;
+    q.Mul(bn256::twistGen, scalar());
+    bn256::curvePoint p;
+    p.Mul(bn256::curveGen, scalar());
+    for (auto _ : state) {
+        bn256::gfP12 f = bn256::miller(q, p);
+        benchmark::DoNotOptimize(f);
+    }
+}
+BENCHMARK(BM_MillerLoop)->Unit(benchmark::kMicrosecond);
+
+void BM_FinalExponentiation(benchmark::State& state) {
+    const bn256::gfP12 f = bn256::miller(bn256::twistGen, bn256::curveGen);
+    for (auto _ : state) {
+        bn256::gfP12 e = bn256::finalExponentiation(f);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_FinalExponentiation)->Unit(benchmark::kMicrosecond);
 
 void BM_G1Unmarshal(benchmark::State& state) {
     const common::Bytes m = bn256::RandomG1(source())->element.Marshal();

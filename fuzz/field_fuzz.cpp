@@ -9,6 +9,11 @@
 //   Invert, with each multiplication path: R²·a^−1 mod p (the Montgomery form of
 //     the inverse of the element whose form is a), 0 for a = 0
 //   montEncode: a·R mod p    montDecode: a·R^−1 mod p
+//   gfpAddLazy: a + b and gfpSubLazy: a − b + p (unreduced), and both paths'
+//     products of these two (below 2p each): (a + b)(a − b + p)·R^−1 mod p
+//   gfpNineAPlus: 9·a + b mod p and 9·a − b mod p
+//   gfpMulWideBMI2 (with BMI2, optimised builds): the 512-bit (a + b)(a − b + p),
+//     and gfpReduceWideBMI2 of it: that times R^−1 mod p
 // each also with the result aliasing an operand. The unreduced first 32 input
 // bytes, read big-endian, also go through gfP::Unmarshal, which must accept them
 // exactly when they are below p and then write the same bytes back.
@@ -182,6 +187,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const gfP inverted = ToGfP(inverse);
     CheckInvert(a, inverted, false);
     if (bn256::cpuHasBMI2()) CheckInvert(a, inverted, true);
+
+    gfP sum, difference;
+    CheckBinary(bn256::gfpAddLazy, a, b, ToGfP(x + y));
+    CheckBinary(bn256::gfpSubLazy, a, b, ToGfP(x - y + p));
+    bn256::gfpAddLazy(sum, a, b);
+    bn256::gfpSubLazy(difference, a, b);
+    CheckMul(sum, difference, ToGfP(Mod((x + y) * (x - y + p) * ref->rInverse, p)));
+#ifdef BN256_HAVE_WIDE
+    if (bn256::cpuHasBMI2()) {
+        bn256::gfPWide wide;
+        bn256::gfpMulWideBMI2(wide, sum, difference);
+        mpz_class wideValue;
+        mpz_import(wideValue.get_mpz_t(), 8, -1, sizeof(std::uint64_t), 0, 0, wide.limbs);
+        FUZZ_CHECK(wideValue == (x + y) * (x - y + p));
+        bn256::gfpReduceWideBMI2(c, wide);
+        FUZZ_CHECK(c == ToGfP(Mod((x + y) * (x - y + p) * ref->rInverse, p)));
+    }
+#endif
+    CheckBinary(bn256::gfpNineAPlus<false>, a, b, ToGfP(Mod(9 * x + y, p)));
+    CheckBinary(bn256::gfpNineAPlus<true>, a, b, ToGfP(Mod(9 * x - y, p)));
 
     bn256::montEncode(c, a);
     FUZZ_CHECK(c == ToGfP(Mod(x * ref->r, p)));

@@ -1,5 +1,6 @@
 #include "bn256/bn256.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -453,8 +454,28 @@ common::Result<RandomG2Result> RandomG2(common::RandomSource& rand) {
 }
 
 GT Pair(const G1& g1, const G2& g2) {
+    const PairTerm term[1] = {{&g1, &g2}};
+    return PairProduct(term);
+}
+
+// Terms are handed to millerProduct this many at a time; the Miller values of the
+// chunks are multiplied, and the product gets one final exponentiation.
+constexpr std::size_t kPairChunk = 8;
+
+GT PairProduct(std::span<const PairTerm> terms) {
+    gfP12 product;
+    product.SetOne();
+    PairingTerm chunk[kPairChunk];
+    for (std::size_t start = 0; start < terms.size(); start += kPairChunk) {
+        const std::size_t n = std::min(kPairChunk, terms.size() - start);
+        for (std::size_t i = 0; i < n; ++i) {
+            const PairTerm& term = terms[start + i];
+            chunk[i] = {&twistPointOf(*term.g2), &curvePointOf(*term.g1), term.inverse};
+        }
+        product.Mul(product, millerProduct(std::span(chunk, n)));
+    }
     GT out;
-    out.p = optimalAte(twistPointOf(g2), curvePointOf(g1));
+    out.p = finalExponentiation(product);
     return out;
 }
 

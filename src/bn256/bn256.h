@@ -24,6 +24,7 @@
 #include <gmpxx.h>
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -155,5 +156,18 @@ common::Result<RandomG2Result> RandomG2(common::RandomSource& rand);
 // e(g1, g2) = optimalAte(point of g2, point of g1), a new GT element; 1 when either
 // is the identity.
 GT Pair(const G1& g1, const G2& g2);
+
+// One factor of PairProduct: e(*g1, *g2), or its inverse when inverse is set.
+struct PairTerm {
+    const G1* g1;
+    const G2* g2;
+    bool inverse = false;
+};
+
+// The product of the factors e(g1, g2)^(±1) of terms, a new GT element equal to
+// the product of separate pairings (1 for no terms). The Miller loops share their
+// squarings and there is one final exponentiation, so two pairings cost well
+// under twice one.
+GT PairProduct(std::span<const PairTerm> terms);
 
 }  // namespace bn256

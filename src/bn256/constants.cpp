@@ -88,28 +88,30 @@ std::optional<mpz_class> bigFromBase10(std::string_view s) {
 namespace {
 
 void build() {
-    // 1.-3. The big integers of the curve.
+    // The big integers first: u, Order and P, parsed from their decimal texts.
     new (&uStorage.value) mpz_class(parse("4965661367192848881"));
     new (&orderStorage.value) mpz_class(parse(
         "21888242871839275222246405745257275088548364400416034343698204186575808495617"));
     new (&pStorage.value) mpz_class(parse(
         "21888242871839275222246405745257275088696311157297823662689037894645226208583"));
 
-    // 4.-5. Field constants, made while hasBMI2 is still false (the MUL path), so
-    // they come out the same on every processor.
+    // The constant of E and the G1 generator, made while hasBMI2 is still false (the
+    // MUL path), so they come out the same on every processor.
     curveB = newGFp(3);
     curveGen.x = newGFp(1);
     curveGen.y = newGFp(2);
     curveGen.z = newGFp(1);
     curveGen.t = newGFp(1);
 
-    // 6. From here on gfpMul takes the MULX path where the processor has BMI2.
+    // Copy the detected BMI2 bit: from here on gfpMul takes the MULX path where the
+    // processor has BMI2.
     hasBMI2 = cpuHasBMI2();
 
-    // 7.
+    // The rounding threshold of the scalar decomposition, Order >> 1 (needs Order).
     new (&halfStorage.value) mpz_class(Order >> 1);
 
-    // 8. The lattice: basis vector 0, basis vector 1, the inverse entries, det.
+    // The G1 scalar-decomposition lattice: basis vector 0, basis vector 1, the inverse
+    // entries, det.
     lattice* l = new (&latticeStorage.value) lattice();
     mpz_class v00 = parse("147946756881789319000765030803803410728");
     mpz_class v01 = parse("147946756881789319010696353538189108491");
@@ -121,7 +123,7 @@ void build() {
     l->inverse = {i0, i1};
     l->det = parse("43776485743678550444492811490514550177096728800832068687396408373151616991234");
 
-    // 9. The G2 generator's z and t: the GF(p^2) one.
+    // Complete the G2 generator (x and y are static data): z and t = the GF(p^2) one.
     twistGen.z.x = newGFp(0);
     twistGen.z.y = newGFp(1);
     twistGen.t.x = newGFp(0);

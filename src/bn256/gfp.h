@@ -14,6 +14,8 @@
 // the same object as any operand.
 #pragma once
 
+#include <immintrin.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -38,9 +40,13 @@ struct gfP {
         return *this;
     }
 
-    // this = f^(p−2): the inverse of f, and 0 for f = 0. 367 Montgomery products
-    // whatever f is. this may be f.
+    // this = f^−1, and 0 for f = 0, by the constant-time divsteps of Bernstein and
+    // Yang: the same value as InvertFermat. this may be f.
     gfP& Invert(const gfP& f);
+
+    // this = f^(p−2): the inverse of f, and 0 for f = 0. 367 Montgomery products
+    // whatever f is: the reference for Invert. this may be f.
+    gfP& InvertFermat(const gfP& f);
 
     // The stored (Montgomery-form) limbs as 64 lowercase hexadecimal digits,
     // limb 3 first.
@@ -133,6 +139,79 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
     [a] "r"((x).limbs), [b] "r"((y).limbs), "m"((x).limbs), "m"((y).limbs)
 #endif
 
+// One round of the MULX path, as the steps above: first "t = t + a_i·b", then
+// "m = t_0·np_0, t = (t + m·p)/2^64". The four limbs of t and a free fifth register
+// are named at each use, since t moves through five registers used as a ring.
+//
+// BN256_MULX_FIRST_ROW: t = a_0·b into t0..t4 (t is zero, so the row is written,
+// not added); each high half added to the next product's low half.
+#define BN256_MULX_FIRST_ROW                          \
+    "movq " BN256_MUL_A(0) ", %%rdx\n\t"             \
+    "mulxq " BN256_MUL_B(0) ", %[t0], %[t1]\n\t"     \
+    "mulxq " BN256_MUL_B(1) ", %[x0], %[t2]\n\t"     \
+    "mulxq " BN256_MUL_B(2) ", %[x1], %[t3]\n\t"     \
+    "mulxq " BN256_MUL_B(3) ", %[x2], %[t4]\n\t"     \
+    "addq %[x0], %[t1]\n\t"                          \
+    "adcq %[x1], %[t2]\n\t"                          \
+    "adcq %[x2], %[t3]\n\t"                          \
+    "adcq $0, %[t4]\n\t"
+
+// BN256_MULX_ROW(i, T0, T1, T2, T3, T4): t += a_i·b with t in T0..T3 and T4 free:
+// the products with b_0 and b_2 at limbs 0..3, then those with b_1 and b_3 at limbs
+// 1..4; a_i·b_3's high half goes into T4, the new limb 4.
+#define BN256_MULX_ROW(i, T0, T1, T2, T3, T4)         \
+    "movq " BN256_MUL_A(i) ", %%rdx\n\t"             \
+    "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"     \
+    "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"     \
+    "addq %[x0], %[" #T0 "]\n\t"                     \
+    "adcq %[x1], %[" #T1 "]\n\t"                     \
+    "adcq %[x2], %[" #T2 "]\n\t"                     \
+    "adcq %[x3], %[" #T3 "]\n\t"                     \
+    "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"     \
+    "mulxq " BN256_MUL_B(3) ", %[x2], %[" #T4 "]\n\t" \
+    "adcq $0, %[" #T4 "]\n\t"                        \
+    "addq %[x0], %[" #T1 "]\n\t"                     \
+    "adcq %[x1], %[" #T2 "]\n\t"                     \
+    "adcq %[x2], %[" #T3 "]\n\t"                     \
+    "adcq $0, %[" #T4 "]\n\t"
+
+// BN256_MULX_REDUCE(T0, T1, T2, T3, T4): m = T0·np_0 mod 2^64 in rdx; t += m·p
+// with t in T0..T4: the products with p_0 and p_2 at limbs 0..3 (limb 0 becomes
+// zero, passing its carry on), then those with p_1 and p_3 at limbs 1..4. Dropping
+// limb 0 leaves t in T1..T4, and T0 is free.
+#define BN256_MULX_REDUCE(T0, T1, T2, T3, T4) \
+    "movq %[" #T0 "], %%rdx\n\t"             \
+    "imulq %[np0], %%rdx\n\t"                \
+    "mulxq %[p0], %[x0], %[x1]\n\t"          \
+    "mulxq %[p2], %[x2], %[x3]\n\t"          \
+    "addq %[x0], %[" #T0 "]\n\t"             \
+    "adcq %[x1], %[" #T1 "]\n\t"             \
+    "adcq %[x2], %[" #T2 "]\n\t"             \
+    "adcq %[x3], %[" #T3 "]\n\t"             \
+    "mulxq %[p1], %[x0], %[x1]\n\t"          \
+    "mulxq %[p3], %[x2], %[x3]\n\t"          \
+    "adcq %[x3], %[" #T4 "]\n\t"             \
+    "addq %[x0], %[" #T1 "]\n\t"             \
+    "adcq %[x1], %[" #T2 "]\n\t"             \
+    "adcq %[x2], %[" #T3 "]\n\t"             \
+    "adcq $0, %[" #T4 "]\n\t"
+
+// BN256_MULX_SUBTRACT_P(T0, T1, T2, T3): x = t − p with t in T0..T3 (below 2p); a
+// borrow means t < p, and t is kept. The result is in x0..x3.
+#define BN256_MULX_SUBTRACT_P(T0, T1, T2, T3) \
+    "movq %[" #T0 "], %[x0]\n\t"             \
+    "movq %[" #T1 "], %[x1]\n\t"             \
+    "movq %[" #T2 "], %[x2]\n\t"             \
+    "movq %[" #T3 "], %[x3]\n\t"             \
+    "subq %[p0], %[x0]\n\t"                  \
+    "sbbq %[p1], %[x1]\n\t"                  \
+    "sbbq %[p2], %[x2]\n\t"                  \
+    "sbbq %[p3], %[x3]\n\t"                  \
+    "cmovcq %[" #T0 "], %[x0]\n\t"           \
+    "cmovcq %[" #T1 "], %[x1]\n\t"           \
+    "cmovcq %[" #T2 "], %[x2]\n\t"           \
+    "cmovcq %[" #T3 "], %[x3]\n\t"
+
 // The MULX path; the processor must have BMI2. MULX leaves the flags alone, so each
 // row x·(y_0, y_1, y_2, y_3) is added into t in two add-with-carry passes: first the
 // products with y_0 and y_2 (low and high halves land in adjacent limbs, four limbs
@@ -143,153 +222,15 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
 [[gnu::always_inline]] inline void gfpMulBMI2(gfP& c, const gfP& a, const gfP& b) {
     std::uint64_t t0, t1, t2, t3, t4, x0, x1, x2, x3, m;
     __asm__(
-        // Round 0. t = a0·b, in t0..t4 (limb 0 first): each high half added to the next
-        // product's low half.
-        "movq " BN256_MUL_A(0) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[t0], %[t1]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[t2]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x1], %[t3]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t4]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq $0, %[t4]\n\t"
-        // m = t0·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t1, t2, t3, t4.
-        "movq %[t0], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t0]\n\t"
-        "adcq %[x1], %[t1]\n\t"
-        "adcq %[x2], %[t2]\n\t"
-        "adcq %[x3], %[t3]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t4]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq $0, %[t4]\n\t"
-        // Round 1, t in t1, t2, t3, t4. t += a1·b: the products with b0 and b2 at
-        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a1·b3's high half goes
-        // into the free register t0.
-        "movq " BN256_MUL_A(1) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq %[x3], %[t4]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t0]\n\t"
-        "adcq $0, %[t0]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq $0, %[t0]\n\t"
-        // m = t1·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t2, t3, t4, t0.
-        "movq %[t1], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t1]\n\t"
-        "adcq %[x1], %[t2]\n\t"
-        "adcq %[x2], %[t3]\n\t"
-        "adcq %[x3], %[t4]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t0]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq $0, %[t0]\n\t"
-        // Round 2, t in t2, t3, t4, t0. t += a2·b: the products with b0 and b2 at
-        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a2·b3's high half goes
-        // into the free register t1.
-        "movq " BN256_MUL_A(2) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq %[x3], %[t0]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t1]\n\t"
-        "adcq $0, %[t1]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq $0, %[t1]\n\t"
-        // m = t2·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t3, t4, t0, t1.
-        "movq %[t2], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t2]\n\t"
-        "adcq %[x1], %[t3]\n\t"
-        "adcq %[x2], %[t4]\n\t"
-        "adcq %[x3], %[t0]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t1]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq $0, %[t1]\n\t"
-        // Round 3, t in t3, t4, t0, t1. t += a3·b: the products with b0 and b2 at
-        // limbs 0..3, then those with b1 and b3 at limbs 1..4; a3·b3's high half goes
-        // into the free register t2.
-        "movq " BN256_MUL_A(3) ", %%rdx\n\t"
-        "mulxq " BN256_MUL_B(0) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(2) ", %[x2], %[x3]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq %[x3], %[t1]\n\t"
-        "mulxq " BN256_MUL_B(1) ", %[x0], %[x1]\n\t"
-        "mulxq " BN256_MUL_B(3) ", %[x2], %[t2]\n\t"
-        "adcq $0, %[t2]\n\t"
-        "addq %[x0], %[t4]\n\t"
-        "adcq %[x1], %[t0]\n\t"
-        "adcq %[x2], %[t1]\n\t"
-        "adcq $0, %[t2]\n\t"
-        // m = t3·np0 mod 2^64 in rdx; t += m·p: the products with p0 and p2 at limbs 0..3
-        // (limb 0 becomes zero, passing its carry on), then those with p1 and p3 at limbs
-        // 1..4. Dropping limb 0 leaves t in t4, t0, t1, t2.
-        "movq %[t3], %%rdx\n\t"
-        "imulq %[np0], %%rdx\n\t"
-        "mulxq %[p0], %[x0], %[x1]\n\t"
-        "mulxq %[p2], %[x2], %[x3]\n\t"
-        "addq %[x0], %[t3]\n\t"
-        "adcq %[x1], %[t4]\n\t"
-        "adcq %[x2], %[t0]\n\t"
-        "adcq %[x3], %[t1]\n\t"
-        "mulxq %[p1], %[x0], %[x1]\n\t"
-        "mulxq %[p3], %[x2], %[x3]\n\t"
-        "adcq %[x3], %[t2]\n\t"
-        "addq %[x0], %[t4]\n\t"
-        "adcq %[x1], %[t0]\n\t"
-        "adcq %[x2], %[t1]\n\t"
-        "adcq $0, %[t2]\n\t"
-        // x = t − p; a borrow means t < p, and t is kept. The result is in x0..x3.
-        "movq %[t4], %[x0]\n\t"
-        "movq %[t0], %[x1]\n\t"
-        "movq %[t1], %[x2]\n\t"
-        "movq %[t2], %[x3]\n\t"
-        "subq %[p0], %[x0]\n\t"
-        "sbbq %[p1], %[x1]\n\t"
-        "sbbq %[p2], %[x2]\n\t"
-        "sbbq %[p3], %[x3]\n\t"
-        "cmovcq %[t4], %[x0]\n\t"
-        "cmovcq %[t0], %[x1]\n\t"
-        "cmovcq %[t1], %[x2]\n\t"
-        "cmovcq %[t2], %[x3]\n\t"
+        BN256_MULX_FIRST_ROW
+        BN256_MULX_REDUCE(t0, t1, t2, t3, t4)
+        BN256_MULX_ROW(1, t1, t2, t3, t4, t0)
+        BN256_MULX_REDUCE(t1, t2, t3, t4, t0)
+        BN256_MULX_ROW(2, t2, t3, t4, t0, t1)
+        BN256_MULX_REDUCE(t2, t3, t4, t0, t1)
+        BN256_MULX_ROW(3, t3, t4, t0, t1, t2)
+        BN256_MULX_REDUCE(t3, t4, t0, t1, t2)
+        BN256_MULX_SUBTRACT_P(t4, t0, t1, t2)
 
         : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
           [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
@@ -302,6 +243,106 @@ void gfpMulGeneric(gfP& c, const gfP& a, const gfP& b) __asm__("bn256_gfpMulGene
     c.limbs[3] = x3;
 }
 
+// A 512-bit value, eight limbs, least significant first: a product not yet reduced.
+struct gfPWide {
+    std::uint64_t limbs[8];
+};
+
+#ifdef __OPTIMIZE__
+// The double-width products below need all their limbs in registers, which leaves
+// none for operand pointers; they exist in optimised builds only (BN256_HAVE_WIDE),
+// and the callers fall back to gfpMul elsewhere.
+#define BN256_HAVE_WIDE 1
+
+// w = a·b, all 512 bits, MULX path: the rows of gfpMulBMI2 without the reductions,
+// row i added at limb i. As there, the running limbs live in five registers used as
+// a ring; limb i is final after row i and is stored, and its register takes limb
+// i + 5. The processor must have BMI2.
+[[gnu::always_inline]] inline void gfpMulWideBMI2(gfPWide& w, const gfP& a, const gfP& b) {
+    std::uint64_t t0, t1, t2, t3, t4, x0, x1, x2, x3, m;
+    __asm__(
+        BN256_MULX_FIRST_ROW
+        "movq %[t0], 0(%[w])\n\t"
+        BN256_MULX_ROW(1, t1, t2, t3, t4, t0)
+        "movq %[t1], 8(%[w])\n\t"
+        BN256_MULX_ROW(2, t2, t3, t4, t0, t1)
+        "movq %[t2], 16(%[w])\n\t"
+        BN256_MULX_ROW(3, t3, t4, t0, t1, t2)
+        "movq %[t3], 24(%[w])\n\t"
+        "movq %[t4], 32(%[w])\n\t"
+        "movq %[t0], 40(%[w])\n\t"
+        "movq %[t1], 48(%[w])\n\t"
+        "movq %[t2], 56(%[w])\n\t"
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+          [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m), "=m"(w)
+        : BN256_MUL_OPERANDS(a, b), [w] "r"(w.limbs)
+        : "cc");
+}
+
+// c = t·R^−1 mod p for t below p·R, fully reduced, MULX path. With t = l + h·R
+// (l and h of four limbs), (t + M·p)/R = h + (l + M·p)/R, and M depends on l only:
+// the four reduction rounds of gfpMulBMI2 run on l, with a zero limb entering the
+// ring after each, give s = (l + M·p)/R ≤ p; then s + h < 2p for h < p, and one
+// conditional subtraction. The processor must have BMI2.
+[[gnu::always_inline]] inline void gfpReduceWideBMI2(gfP& c, const gfPWide& w) {
+    std::uint64_t t0, t1, t2, t3, t4, x0, x1, x2, x3, m;
+    __asm__(
+        "movq 0(%[w]), %[t0]\n\t"
+        "movq 8(%[w]), %[t1]\n\t"
+        "movq 16(%[w]), %[t2]\n\t"
+        "movq 24(%[w]), %[t3]\n\t"
+        "xorl %k[t4], %k[t4]\n\t"
+        BN256_MULX_REDUCE(t0, t1, t2, t3, t4)
+        "xorl %k[t0], %k[t0]\n\t"
+        BN256_MULX_REDUCE(t1, t2, t3, t4, t0)
+        "xorl %k[t1], %k[t1]\n\t"
+        BN256_MULX_REDUCE(t2, t3, t4, t0, t1)
+        "xorl %k[t2], %k[t2]\n\t"
+        BN256_MULX_REDUCE(t3, t4, t0, t1, t2)
+        // s + h, with s in t4, t0, t1, t2.
+        "addq 32(%[w]), %[t4]\n\t"
+        "adcq 40(%[w]), %[t0]\n\t"
+        "adcq 48(%[w]), %[t1]\n\t"
+        "adcq 56(%[w]), %[t2]\n\t"
+        BN256_MULX_SUBTRACT_P(t4, t0, t1, t2)
+        : [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4),
+          [x0] "=&r"(x0), [x1] "=&r"(x1), [x2] "=&r"(x2), [x3] "=&r"(x3), "=&d"(m)
+        : [w] "r"(w.limbs), "m"(w), [p0] "m"(p2[0]), [p1] "m"(p2[1]), [p2] "m"(p2[2]),
+          [p3] "m"(p2[3]), [np0] "m"(np[0])
+        : "cc");
+    c.limbs[0] = x0;
+    c.limbs[1] = x1;
+    c.limbs[2] = x2;
+    c.limbs[3] = x3;
+}
+
+// w = a − b mod 2^512; returns the borrow (1 when a < b).
+inline unsigned char gfpWideSub(gfPWide& w, const gfPWide& a, const gfPWide& b) {
+    unsigned char borrow = 0;
+    for (int i = 0; i < 8; ++i) {
+        unsigned long long d;
+        borrow = _subborrow_u64(borrow, a.limbs[i], b.limbs[i], &d);
+        w.limbs[i] = d;
+    }
+    return borrow;
+}
+
+// w = w + p·R (p added to limbs 4..7) when add is 1, w when it is 0, mod 2^512.
+inline void gfpWideAddPRWhere(gfPWide& w, unsigned char add) {
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(add);
+    unsigned char carry = 0;
+    for (int i = 0; i < 4; ++i) {
+        unsigned long long s;
+        carry = _addcarry_u64(carry, w.limbs[4 + i], p2[i] & mask, &s);
+        w.limbs[4 + i] = s;
+    }
+}
+#endif  // __OPTIMIZE__
+
+#undef BN256_MULX_FIRST_ROW
+#undef BN256_MULX_ROW
+#undef BN256_MULX_REDUCE
+#undef BN256_MULX_SUBTRACT_P
 #undef BN256_MUL_A
 #undef BN256_MUL_B
 #undef BN256_MUL_OPERANDS
@@ -429,6 +470,157 @@ inline void gfpNeg(gfP& c, const gfP& a) {
     c.limbs[2] = u2;
     c.limbs[3] = u3;
 }
+
+// c = a + b (with minus set: a + (p − b)) without the final reduction: below 2p
+// for a and b below p. Such a value is only ever an operand of gfpMul, which is
+// exact and fully reduced for operands below 2p (their product is below R·p, so t
+// < 2p before its one subtraction).
+template <bool minus>
+inline void gfpLazySum(gfP& c, const gfP& a, const gfP& b) {
+    std::uint64_t s0, s1, s2, s3;
+    __asm__(
+        ".if %c[minus]\n\t"
+        "movq %[p0], %[s0]\n\t"
+        "movq %[p1], %[s1]\n\t"
+        "movq %[p2], %[s2]\n\t"
+        "movq %[p3], %[s3]\n\t"
+        "subq 0(%[b]), %[s0]\n\t"
+        "sbbq 8(%[b]), %[s1]\n\t"
+        "sbbq 16(%[b]), %[s2]\n\t"
+        "sbbq 24(%[b]), %[s3]\n\t"
+        ".else\n\t"
+        "movq 0(%[b]), %[s0]\n\t"
+        "movq 8(%[b]), %[s1]\n\t"
+        "movq 16(%[b]), %[s2]\n\t"
+        "movq 24(%[b]), %[s3]\n\t"
+        ".endif\n\t"
+        "addq 0(%[a]), %[s0]\n\t"
+        "adcq 8(%[a]), %[s1]\n\t"
+        "adcq 16(%[a]), %[s2]\n\t"
+        "adcq 24(%[a]), %[s3]\n\t"
+        : [s0] "=&r"(s0), [s1] "=&r"(s1), [s2] "=&r"(s2), [s3] "=&r"(s3)
+        : [a] "r"(a.limbs), [b] "r"(b.limbs), "m"(a.limbs), "m"(b.limbs), [p0] "m"(p2[0]),
+          [p1] "m"(p2[1]), [p2] "m"(p2[2]), [p3] "m"(p2[3]), [minus] "i"(minus ? 1 : 0)
+        : "cc");
+    c.limbs[0] = s0;
+    c.limbs[1] = s1;
+    c.limbs[2] = s2;
+    c.limbs[3] = s3;
+}
+
+// c = a + b, below 2p, as an operand of gfpMul.
+inline void gfpAddLazy(gfP& c, const gfP& a, const gfP& b) { gfpLazySum<false>(c, a, b); }
+
+// c = a − b + p, in (0, 2p), as an operand of gfpMul.
+inline void gfpSubLazy(gfP& c, const gfP& a, const gfP& b) { gfpLazySum<true>(c, a, b); }
+
+// 8p, 4p, 2p and p in five limbs, least significant first: the subtrahends that
+// bring a value below 10p under p.
+inline constexpr std::uint64_t kMultiplesOfP[4][5] = {
+    {0xe10460b6c3e7ea38, 0xbc0b548b438e5469, 0xc2822db40c0ac2ec, 0x83227397098d014d, 1},
+    {0xf082305b61f3f51c, 0x5e05aa45a1c72a34, 0xe14116da06056176, 0xc19139cb84c680a6, 0},
+    {0x7841182db0f9fa8e, 0x2f02d522d0e3951a, 0x70a08b6d0302b0bb, 0x60c89ce5c2634053, 0},
+    {0x3c208c16d87cfd47, 0x97816a916871ca8d, 0xb85045b68181585d, 0x30644e72e131a029, 0},
+};
+
+// s = s − k·p where that does not borrow, for k = 8, 4, 2, 1 in turn: s below 10p
+// (five limbs s0..s4, scratch t0..t4) ends below p. After the step by 8p, s is below
+// 8p; after 4p below 4p < 2^256, so the last two steps need four limbs.
+#define BN256_SUBTRACT_MULTIPLE(row, limbs)                       \
+    "movq %[s0], %[t0]\n\t"                                       \
+    "movq %[s1], %[t1]\n\t"                                       \
+    "movq %[s2], %[t2]\n\t"                                       \
+    "movq %[s3], %[t3]\n\t"                                       \
+    "subq " #row "*40+0(%[k]), %[t0]\n\t"                         \
+    "sbbq " #row "*40+8(%[k]), %[t1]\n\t"                         \
+    "sbbq " #row "*40+16(%[k]), %[t2]\n\t"                        \
+    "sbbq " #row "*40+24(%[k]), %[t3]\n\t" limbs                  \
+    "cmovncq %[t0], %[s0]\n\t"                                    \
+    "cmovncq %[t1], %[s1]\n\t"                                    \
+    "cmovncq %[t2], %[s2]\n\t"                                    \
+    "cmovncq %[t3], %[s3]\n\t"
+#define BN256_FIVE_LIMBS(row)                 \
+    "movq %[s4], %[t4]\n\t"                  \
+    "sbbq " #row "*40+32(%[k]), %[t4]\n\t"   \
+    "cmovncq %[t4], %[s4]\n\t"
+
+// gfpNineAPlus holds thirteen registers. With optimisation its reads of a and b
+// are stated as memory operands that share the pointer registers; without, each
+// would take a register of its own, more than there are, so there a memory
+// clobber stands for them.
+#ifdef __OPTIMIZE__
+#define BN256_NINE_READS(x, y) "m"((x).limbs), "m"((y).limbs)
+#define BN256_NINE_CLOBBERS "cc"
+#else
+#define BN256_NINE_READS(x, y) "m"(kMultiplesOfP)
+#define BN256_NINE_CLOBBERS "cc", "memory"
+#endif
+
+// c = 9·a + b mod p (with minus set: 9·a − b = 9·a + (p − b)), by shifts and
+// additions below 10p and the subtractions of 8p, 4p, 2p and p: the two halves of
+// the product by xi. No multiplication, so one path for every processor.
+template <bool minus>
+inline void gfpNineAPlus(gfP& c, const gfP& a, const gfP& b) {
+    std::uint64_t s0, s1, s2, s3, s4, t0, t1, t2, t3, t4;
+    __asm__(
+        // t = b, or p − b; its top limb is 0.
+        ".if %c[minus]\n\t"
+        "movq %[p0], %[t0]\n\t"
+        "movq %[p1], %[t1]\n\t"
+        "movq %[p2], %[t2]\n\t"
+        "movq %[p3], %[t3]\n\t"
+        "subq 0(%[b]), %[t0]\n\t"
+        "sbbq 8(%[b]), %[t1]\n\t"
+        "sbbq 16(%[b]), %[t2]\n\t"
+        "sbbq 24(%[b]), %[t3]\n\t"
+        ".else\n\t"
+        "movq 0(%[b]), %[t0]\n\t"
+        "movq 8(%[b]), %[t1]\n\t"
+        "movq 16(%[b]), %[t2]\n\t"
+        "movq 24(%[b]), %[t3]\n\t"
+        ".endif\n\t"
+        // s = 8·a (five limbs)
+        "movq 24(%[a]), %[s3]\n\t"
+        "movq %[s3], %[s4]\n\t"
+        "shrq $61, %[s4]\n\t"
+        "movq 16(%[a]), %[s2]\n\t"
+        "shldq $3, %[s2], %[s3]\n\t"
+        "movq 8(%[a]), %[s1]\n\t"
+        "shldq $3, %[s1], %[s2]\n\t"
+        "movq 0(%[a]), %[s0]\n\t"
+        "shldq $3, %[s0], %[s1]\n\t"
+        "shlq $3, %[s0]\n\t"
+        // s = s + a + t, below 8p + p + p
+        "addq 0(%[a]), %[s0]\n\t"
+        "adcq 8(%[a]), %[s1]\n\t"
+        "adcq 16(%[a]), %[s2]\n\t"
+        "adcq 24(%[a]), %[s3]\n\t"
+        "adcq $0, %[s4]\n\t"
+        "addq %[t0], %[s0]\n\t"
+        "adcq %[t1], %[s1]\n\t"
+        "adcq %[t2], %[s2]\n\t"
+        "adcq %[t3], %[s3]\n\t"
+        "adcq $0, %[s4]\n\t"
+        BN256_SUBTRACT_MULTIPLE(0, BN256_FIVE_LIMBS(0))
+        BN256_SUBTRACT_MULTIPLE(1, BN256_FIVE_LIMBS(1))
+        BN256_SUBTRACT_MULTIPLE(2, "")
+        BN256_SUBTRACT_MULTIPLE(3, "")
+        : [s0] "=&r"(s0), [s1] "=&r"(s1), [s2] "=&r"(s2), [s3] "=&r"(s3), [s4] "=&r"(s4),
+          [t0] "=&r"(t0), [t1] "=&r"(t1), [t2] "=&r"(t2), [t3] "=&r"(t3), [t4] "=&r"(t4)
+        : [a] "r"(a.limbs), [b] "r"(b.limbs), BN256_NINE_READS(a, b), [k] "r"(kMultiplesOfP),
+          "m"(kMultiplesOfP), [p0] "m"(p2[0]), [p1] "m"(p2[1]), [p2] "m"(p2[2]),
+          [p3] "m"(p2[3]), [minus] "i"(minus ? 1 : 0)
+        : BN256_NINE_CLOBBERS);
+    c.limbs[0] = s0;
+    c.limbs[1] = s1;
+    c.limbs[2] = s2;
+    c.limbs[3] = s3;
+}
+
+#undef BN256_SUBTRACT_MULTIPLE
+#undef BN256_FIVE_LIMBS
+#undef BN256_NINE_READS
+#undef BN256_NINE_CLOBBERS
 
 // c = a·R mod p: a plain integer below p into Montgomery form (a·R^2·R^−1).
 inline void montEncode(gfP& c, const gfP& a) { gfpMul(c, a, r2); }

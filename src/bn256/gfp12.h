@@ -5,8 +5,9 @@
 // the 384-byte GT encoding. Every component is in Montgomery form and fully
 // reduced; a zero-initialised element is 0. Each operation writes its receiver
 // and returns it. Set, Conjugate, Frobenius, FrobeniusP2 and MulScalar work half
-// by half, so the receiver may be a; Mul, Square and Invert write the receiver
-// last, so it may be a, b or both; Exp writes its receiver only at the end. The
+// by half, so the receiver may be a; Mul, MulSchoolbook, Square, CyclotomicSquare
+// and Invert write the receiver last, so it may be a, b or both; Exp writes its
+// receiver only at the end. The
 // scalar of MulScalar must be a separate object. Only Exp reads a big integer;
 // nothing here allocates.
 #pragma once
@@ -73,8 +74,12 @@ struct gfP12 {
     // e = a^(p²).
     gfP12& FrobeniusP2(const gfP12& a);
 
-    // e = a·b, schoolbook with four GF(p^6) products.
+    // e = a·b, Karatsuba with three GF(p^6) products. e may be a, b or both.
     gfP12& Mul(const gfP12& a, const gfP12& b);
+
+    // e = a·b, schoolbook with four GF(p^6) products: the reference for Mul. e may
+    // be a, b or both.
+    gfP12& MulSchoolbook(const gfP12& a, const gfP12& b);
 
     // e = a·b for b in GF(p^6): each half times b, x first.
     gfP12& MulScalar(const gfP12& a, const gfP6& b) {

@@ -41,6 +41,31 @@ gfP6& gfP6::Mul(const gfP6& a, const gfP6& b) {
     return *this;
 }
 
+// (x·tau² + y·tau + z)(b1·tau + b0) = (x·b0 + y·b1)·tau² + (y·b0 + z·b1)·tau + (z·b0 + xi·x·b1),
+// with y·b0 + z·b1 = (y + z)(b1 + b0) − y·b1 − z·b0 (Karatsuba).
+gfP6& gfP6::MulSparse(const gfP6& a, const gfP2& b1, const gfP2& b0) {
+    gfP2 yb1, zb0, xb1, t0, t1, tx, ty, tz;
+    yb1.Mul(a.y, b1);
+    zb0.Mul(a.z, b0);
+    xb1.Mul(a.x, b1);
+    tx.Mul(a.x, b0);
+    tx.Add(tx, yb1);
+
+    t0.Add(a.y, a.z);
+    t1.Add(b1, b0);
+    ty.Mul(t0, t1);
+    ty.Sub(ty, yb1);
+    ty.Sub(ty, zb0);
+
+    tz.MulXi(xb1);
+    tz.Add(tz, zb0);
+
+    x = tx;
+    y = ty;
+    z = tz;
+    return *this;
+}
+
 // The formulas of Mul with b = a, squarings only:
 //   z = xi·((ax + ay)² − v1 − v2) + v0
 //   y = (ay + az)² − v0 − v1 + xi·v2

@@ -5,8 +5,8 @@
 // zero-initialised element is 0. Each operation writes its receiver and returns
 // it. Set, Neg, Add, Sub, MulScalar, MulGFP, Frobenius and FrobeniusP2 work
 // coefficient by coefficient, so the receiver may be any operand; MulTau, Mul,
-// Square and Invert compute into locals and write the receiver last, so it may be
-// a, b or both. The scalar of MulScalar and MulGFP must be a separate object.
+// MulSparse, Square and Invert compute into locals and write the receiver last, so
+// it may be a, b or both. The scalar of MulScalar and MulGFP must be a separate object.
 // Nothing here allocates.
 #pragma once
 
@@ -125,6 +125,10 @@ struct gfP6 {
 
     // e = a·b, Karatsuba over the three coefficients (six GF(p^2) products).
     gfP6& Mul(const gfP6& a, const gfP6& b);
+
+    // e = a·(b1·tau + b0), the product with an element whose tau² coefficient is
+    // zero: five GF(p^2) products instead of six. e may be a, b1 or b0.
+    gfP6& MulSparse(const gfP6& a, const gfP2& b1, const gfP2& b0);
 
     // e = a², the same formulas with six GF(p^2) squarings.
     gfP6& Square(const gfP6& a);

@@ -4,10 +4,13 @@
 // raised to exactly (p^12 − 1)/Order, so every correct implementation yields the
 // same GF(p^12) element; message keys are derived from its encoding. Nothing here
 // allocates, and no operation changes its point arguments: the Miller loop works
-// on affine copies.
+// on affine copies. A product of pairings (pairingProduct) shares the squarings of
+// its Miller loops and has one final exponentiation.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "bn256/curve.h"
 #include "bn256/gfp12.h"
@@ -24,6 +27,14 @@ inline constexpr std::int8_t sixuPlus2NAF[65] = {
     0, 1, 0, -1, 0, 0, 0, 0,  1, 1, 1, 0,  0, -1, 0, 0, 1, 0, 0, 0, 0,  0,
     -1, 0, 0, 1, 1, 0, 0, -1, 0, 0, 0, 1,  1, 0,  -1, 0, 0, 1, 0, 1, 1};
 
+// u = 4965661367192848881 in non-adjacent form (no two neighbouring digits are
+// non-zero): 63 signed binary digits, least significant first, 24 of them non-zero
+// against the 28 ones of its binary form.
+inline constexpr std::int8_t uNAF[63] = {
+    1, 0, 0, 0, -1, 0, 0,  0, 0, 1, 0, 1, 0, 0,  0, 0, 1, 0,  0, 1, 0, -1,
+    0, 1, 0, 1, 0,  1, 0,  0, 1, 0, 0, 0, 1, 0,  -1, 0, -1, 0, -1, 0, 1, 0,
+    1, 0, 0, -1, 0, 1, 0,  1, 0, -1, 0, 0, 1, 0, 1, 0, 0, 0, 1};
+
 // xi^((p − 1)/2), the factor of y in the p-power Frobenius map carried to the
 // twist. Plain value:
 //   i-part   3505843767911556378687030309984248845540243509899259641013678093033130930403
@@ -35,9 +46,9 @@ inline constexpr gfP2 xiToPMinus1Over2 = {
 
 // The line through r and the affine point p, evaluated at the affine curve point q,
 // is L = (a·tau + b)·w + c; rOut = r + p with rOut.t = rOut.z². Requires
-// r.t = r.z² and r2 = p.y². rOut must not be r or p.
+// r.t = r.z² and pySquared = p.y². rOut must not be r or p.
 void lineFunctionAdd(gfP2& a, gfP2& b, gfP2& c, twistPoint& rOut, const twistPoint& r,
-                     const twistPoint& p, const curvePoint& q, const gfP2& r2);
+                     const twistPoint& p, const curvePoint& q, const gfP2& pySquared);
 
 // The tangent at r evaluated at the affine curve point q, L = (a·tau + b)·w + c;
 // rOut = 2r with rOut.t = rOut.z². Requires r.t = r.z². rOut must not be r.
@@ -50,6 +61,27 @@ void mulLine(gfP12& ret, const gfP2& a, const gfP2& b, const gfP2& c);
 // The Miller loop value f_{6u+2,Q}(P) times the lines of the two Frobenius
 // corrections; q and p are not changed.
 gfP12 miller(const twistPoint& q, const curvePoint& p);
+
+// One factor of a pairing product: e(*q, *p), or its inverse when inverse is set.
+struct PairingTerm {
+    const twistPoint* q;
+    const curvePoint* p;
+    bool inverse = false;
+};
+
+// The product of the Miller loop values of the terms (of q and −p for an inverse
+// term), leaving out those with a point at infinity; 1 for no such term.
+gfP12 millerProduct(std::span<const PairingTerm> terms);
+
+// The product of the pairings of the terms with one final exponentiation of the
+// product of their Miller loop values; equal to the product of optimalAte of each
+// term (inverted where asked), and 1 for no terms. The points are not changed.
+gfP12 pairingProduct(std::span<const PairingTerm> terms);
+
+// a^u for a in the cyclotomic subgroup, where a^−1 = conj(a): left to right over
+// uNAF with cyclotomic squarings, 62 squarings and 23 products. On any other
+// element the value is not a^u (gfP12::Exp is the general power).
+gfP12 cyclotomicPowU(const gfP12& a);
 
 // in^((p^12 − 1)/Order): the easy part (p^6 − 1)(p^2 + 1), then the hard part with
 // three powers by u.

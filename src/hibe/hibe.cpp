@@ -173,19 +173,20 @@ bool HoldsIdentityElement(const Params& params) {
 }
 
 bool MasterKeyMatches(const Params& params, const MasterKey& master) {
-    // e(alpha·G2, G) = e(G2, G)^alpha = e(G2, alpha·G) = e(G2, G1).
-    return bn256::Pair(master.Key, params.G).Marshal() ==
-           bn256::Pair(params.G2, params.G1).Marshal();
+    // e(alpha·G2, G) = e(G2, G)^alpha = e(G2, alpha·G) = e(G2, G1), so the key
+    // belongs to the params when e(master, G) · e(G2, G1)^−1 = 1: one product of
+    // two pairings with one final exponentiation.
+    const bn256::PairTerm terms[2] = {{&master.Key, &params.G}, {&params.G2, &params.G1, true}};
+    return bn256::PairProduct(terms).Marshal() == bn256::GT().Marshal();
 }
 
 bn256::GT Decrypt(const PrivateKey& key, const Ciphertext& ciphertext) {
     // e(C, A1) / e(A0, B) = e(Q, G)^(s·r) / (e(G2, G)^(alpha·s) · e(Q, G)^(r·s))
     //                     = e(G2, G1)^(−s),
     // which cancels the mask of A = e(G2, G1)^s · M.
-    bn256::GT p = bn256::Pair(ciphertext.C, key.A1);
-    bn256::GT d = bn256::Pair(key.A0, ciphertext.B);
-    d.Neg(d);
-    p.Add(p, d);
+    // Both pairings in one product: one final exponentiation, shared squarings.
+    const bn256::PairTerm terms[2] = {{&ciphertext.C, &key.A1}, {&key.A0, &ciphertext.B, true}};
+    bn256::GT p = bn256::PairProduct(terms);
     p.Add(ciphertext.A, p);
     return p;
 }

@@ -131,6 +131,51 @@ inline void ForEachMulPath(const std::function<void()>& check) {
     bn256::hasBMI2 = saved;
 }
 
+// A fast route and the reference route whose value it must give, as functions of
+// two operands (unary routes ignore the second).
+template <typename F>
+struct FastRoute {
+    const char* name;
+    std::function<F(const F&, const F&)> fast, reference;
+};
+
+// An element of a tower level with every GF(p) coefficient holding the stored
+// integer v.
+template <typename F>
+F AllCoefficients(const mpz_class& v) {
+    static_assert(sizeof(F) % sizeof(bn256::gfP) == 0);
+    F e{};
+    auto* c = reinterpret_cast<bn256::gfP*>(&e);
+    for (std::size_t i = 0; i < sizeof(F) / sizeof(bn256::gfP); ++i) c[i] = FromStored(v);
+    return e;
+}
+
+// Edge inputs of a tower level (zero, one, every coefficient p − 1, every
+// coefficient the stored 1) followed by count random elements.
+template <typename F>
+std::vector<F> EdgeAndRandom(std::function<F()> random, int count) {
+    std::vector<F> out = {F{}, F{}.SetOne(), AllCoefficients<F>(Prime() - 1),
+                          AllCoefficients<F>(1)};
+    for (int n = 0; n < count; ++n) out.push_back(random());
+    return out;
+}
+
+// Every route gives its reference value on each input a (with the next input as
+// b), on both Montgomery-product paths.
+template <typename F>
+void ExpectFastRoutesMatch(const std::vector<FastRoute<F>>& routes, const std::vector<F>& inputs) {
+    ForEachMulPath([&] {
+        for (const FastRoute<F>& route : routes) {
+            SCOPED_TRACE(route.name);
+            for (std::size_t i = 0; i < inputs.size(); ++i) {
+                const F& a = inputs[i];
+                const F& b = inputs[(i + 1) % inputs.size()];
+                EXPECT_EQ(route.fast(a, b), route.reference(a, b)) << "input " << i;
+            }
+        }
+    });
+}
+
 // Operations of one tower level, by name, for the aliasing checks below.
 template <typename F>
 using BinaryOps = std::vector<std::pair<const char*, std::function<void(F&, const F&, const F&)>>>;

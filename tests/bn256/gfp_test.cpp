@@ -368,6 +368,124 @@ TEST(GfpTest, InvertGivesTheInverseAndZeroForZero) {
     }
 }
 
+// Every fast route of this layer gives the reference value: Invert (divsteps) and
+// InvertFermat, checked also against GMP, on edge stored integers (0, 1, 2, 2^62
+// and 2^64 around the limb splits of the divsteps, p − 2, p − 1, the Montgomery
+// one) and many random elements.
+TEST(GfpTest, FastRoutesMatchReferences) {
+    std::vector<gfP> inputs;
+    const mpz_class one = 1;
+    for (const mpz_class& v : std::vector<mpz_class>{
+             0, 1, 2, (one << 62) - 1, one << 62, one << 64, (one << 248) + 1, Prime() - 2,
+             Prime() - 1, Mod(R())}) {
+        inputs.push_back(FromStored(v));
+    }
+    Elements rand(8);
+    for (int i = 0; i < 2000; ++i) inputs.push_back(rand.Fp());
+    bn256_testing::ForEachMulPath([&] {
+        for (const gfP& f : inputs) {
+            gfP fast, reference;
+            fast.Invert(f);
+            reference.InvertFermat(f);
+            ASSERT_EQ(fast, reference) << Stored(f).get_str(16);
+            mpz_class want = 0;
+            if (!f.IsZero()) mpz_invert(want.get_mpz_t(), bn256_testing::Plain(f).get_mpz_t(),
+                                        Prime().get_mpz_t());
+            ASSERT_EQ(fast, Mont(want)) << Stored(f).get_str(16);
+        }
+    });
+}
+
+// The unreduced sums that feed products, the products of such operands on both
+// paths, and the two halves of the product by xi, against GMP on edge and random
+// operands.
+TEST(GfpTest, LazySumsTheirProductsAndNineAPlusMatchGmp) {
+    const mpz_class& p = Prime();
+    std::vector<gfP> operands;
+    for (const mpz_class& v : std::vector<mpz_class>{0, 1, 2, p - 2, p - 1, Mod(R())}) {
+        operands.push_back(FromStored(v));
+    }
+    Elements rand(9);
+    for (int i = 0; i < 200; ++i) operands.push_back(rand.Fp());
+    mpz_class rInv;
+    mpz_invert(rInv.get_mpz_t(), R().get_mpz_t(), p.get_mpz_t());
+    for (std::size_t i = 0; i < operands.size(); ++i) {
+        for (std::size_t j : {i, (i + 1) % operands.size(), (i + 7) % operands.size()}) {
+            const gfP& a = operands[i];
+            const gfP& b = operands[j];
+            const mpz_class x = Stored(a), y = Stored(b);
+            gfP sum, difference, nine;
+            gfpAddLazy(sum, a, b);
+            gfpSubLazy(difference, a, b);
+            ASSERT_EQ(Stored(sum), x + y);
+            ASSERT_EQ(Stored(difference), x - y + p);
+            gfpNineAPlus<false>(nine, a, b);
+            ASSERT_EQ(Stored(nine), Mod(9 * x + y));
+            gfpNineAPlus<true>(nine, a, b);
+            ASSERT_EQ(Stored(nine), Mod(9 * x - y));
+            for (const auto& [name, mul] : MulPaths()) {
+                SCOPED_TRACE(name);
+                gfP product;
+                mul(product, sum, difference);
+                ASSERT_EQ(product, FromStored(Mod((x + y) * (x - y + p) * rInv)));
+            }
+        }
+    }
+}
+
+#ifdef BN256_HAVE_WIDE
+mpz_class WideValue(const gfPWide& w) {
+    mpz_class v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 64) + mpz_class(std::to_string(w.limbs[i]));
+    return v;
+}
+
+gfPWide WideOf(const mpz_class& v) {
+    gfPWide w{};
+    const gfP low = FromStored(v & ((mpz_class(1) << 256) - 1)), high = FromStored(v >> 256);
+    for (int i = 0; i < 4; ++i) {
+        w.limbs[i] = low.limbs[i];
+        w.limbs[4 + i] = high.limbs[i];
+    }
+    return w;
+}
+
+// The double-width product and the separate reduction of the MULX path, against
+// GMP: products of operands below 2p, and reductions of values up to p·R − 1
+// (whose low limbs are all ones, so every carry runs to the top).
+TEST(GfpTest, WideProductAndReductionMatchGmp) {
+    if (!cpuHasBMI2()) GTEST_SKIP() << "no BMI2 on this processor";
+    const mpz_class& p = Prime();
+    mpz_class rInv;
+    mpz_invert(rInv.get_mpz_t(), R().get_mpz_t(), p.get_mpz_t());
+    std::vector<mpz_class> operands = {0, 1, p - 1, p, 2 * p - 1};
+    Elements rand(10);
+    for (int i = 0; i < 100; ++i) operands.push_back(Stored(rand.Fp()) + (i % 2 ? p : 0));
+    for (std::size_t i = 0; i < operands.size(); ++i) {
+        const mpz_class& x = operands[i];
+        const mpz_class& y = operands[(i + 3) % operands.size()];
+        gfPWide w;
+        gfpMulWideBMI2(w, FromStored(x), FromStored(y));
+        ASSERT_EQ(WideValue(w), x * y);
+        gfP c;
+        gfpReduceWideBMI2(c, w);
+        ASSERT_EQ(c, FromStored(Mod(x * y * rInv)));
+    }
+    for (const mpz_class& t : std::vector<mpz_class>{p * R() - 1, p * R() / 2, 1, 0}) {
+        gfP c;
+        gfpReduceWideBMI2(c, WideOf(t));
+        EXPECT_EQ(c, FromStored(Mod(t * rInv))) << t.get_str(16);
+    }
+    gfPWide d;
+    EXPECT_EQ(gfpWideSub(d, WideOf(5), WideOf(7)), 1);
+    gfpWideAddPRWhere(d, 1);
+    EXPECT_EQ(WideValue(d), p * R() - 2);
+    EXPECT_EQ(gfpWideSub(d, WideOf(7), WideOf(5)), 0);
+    gfpWideAddPRWhere(d, 0);
+    EXPECT_EQ(WideValue(d), 2);
+}
+#endif
+
 // p as 32 big-endian bytes.
 std::array<std::uint8_t, 32> BytesOf(const mpz_class& v) {
     std::array<std::uint8_t, 32> out{};

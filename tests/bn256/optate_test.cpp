@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <new>
 
+#include <functional>
+#include <vector>
+
 #include "bn256/constants.h"
+#include "bn256/field_testing.h"
 
 // Every allocation of this test binary is counted, through operator new and
 // through GMP's memory functions (GMP calls malloc directly), so a test can show
@@ -104,6 +108,21 @@ TEST_F(Pairing, SixuPlus2DigitsGiveSixUPlusTwo) {
     EXPECT_EQ(minusOnes, 8);
 }
 
+TEST_F(Pairing, UDigitsAreTheNonAdjacentFormOfU) {
+    mpz_class v = 0;
+    int nonZero = 0;
+    for (int i = 62; i >= 0; --i) {
+        v = 2 * v + uNAF[i];
+        nonZero += uNAF[i] != 0;
+        if (i > 0) {
+            EXPECT_FALSE(uNAF[i] != 0 && uNAF[i - 1] != 0) << "digits " << i << ", " << i - 1;
+        }
+    }
+    EXPECT_EQ(v, u);
+    EXPECT_EQ(uNAF[62], 1);
+    EXPECT_EQ(nonZero, 24);
+}
+
 TEST_F(Pairing, GeneratorsPairToKnownCoefficients) {
     const gfP12 e = optimalAte(twistGen, curveGen);
     EXPECT_EQ(plainValue(e.x.x.x),
@@ -196,6 +215,99 @@ TEST_F(Pairing, FinalExponentiationIsExactPower) {
     EXPECT_EQ(finalExponentiation(m), power(m, exponent));
 }
 
+// Elements of the cyclotomic subgroup: the easy part of the final exponentiation
+// applied to the edge values one and someElement() and to a Miller loop value.
+std::vector<gfP12> cyclotomicElements() {
+    std::vector<gfP12> out;
+    gfP12 one;
+    one.SetOne();
+    for (const gfP12& f : {one, someElement(), miller(twistGen, curveGen)}) {
+        gfP12 g, inv, frob;
+        g.Conjugate(f);
+        g.Mul(g, inv.Invert(f));
+        out.push_back(g.Mul(g, frob.FrobeniusP2(g)));
+    }
+    return out;
+}
+
+// The fast routes of the pairing give the values of the general routes.
+TEST_F(Pairing, FastRoutesMatchReferences) {
+    struct Route {
+        const char* name;
+        std::function<gfP12(const gfP12&)> fast, reference;
+    };
+    const std::vector<Route> routes = {
+        {"cyclotomicPowU", cyclotomicPowU, [](const gfP12& a) { return power(a, u); }},
+        // The line (a·tau + b)·w + c made of three coefficients of the input.
+        {"mulLine",
+         [](const gfP12& f) {
+             gfP12 e = f;
+             mulLine(e, f.x.x, f.y.y, f.x.z);
+             return e;
+         },
+         [](const gfP12& f) {
+             gfP12 line{};
+             line.x.y = f.x.x;
+             line.x.z = f.y.y;
+             line.y.z = f.x.z;
+             return gfP12{}.MulSchoolbook(f, line);
+         }},
+    };
+    const std::vector<gfP12> inputs = cyclotomicElements();
+    bn256_testing::ForEachMulPath([&] {
+        for (const Route& route : routes) {
+            SCOPED_TRACE(route.name);
+            for (std::size_t i = 0; i < inputs.size(); ++i) {
+                EXPECT_EQ(route.fast(inputs[i]), route.reference(inputs[i])) << "input " << i;
+            }
+        }
+    });
+}
+
+// A product of pairings equals the product of separate optimalAte values, with
+// inverse terms, points at infinity, and more terms than one batch holds.
+TEST_F(Pairing, PairingProductMatchesProductOfPairings) {
+    std::vector<twistPoint> qs = {twistGen, g2(rng.get_z_range(Order)), twistPoint{}};
+    std::vector<curvePoint> ps = {curveGen, g1(rng.get_z_range(Order)), curvePoint{}};
+    for (int i = 0; i < 4; ++i) {
+        qs.push_back(g2(rng.get_z_range(Order)));
+        ps.push_back(g1(rng.get_z_range(Order)));
+    }
+    const std::size_t inf = 2;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::size_t, std::size_t>> pairs;  // (index of q, of p)
+        std::vector<bool> inverse;
+    };
+    const std::vector<Case> cases = {
+        {"none", {}, {}},
+        {"generators", {{0, 0}}, {false}},
+        {"one inverse", {{1, 1}}, {true}},
+        {"cancelling", {{1, 1}, {1, 1}}, {false, true}},
+        {"decryption shape", {{1, 0}, {0, 1}}, {false, true}},
+        {"infinity", {{inf, 1}, {1, inf}, {0, 0}}, {false, true, false}},
+        {"more than a batch",
+         {{0, 0}, {1, 1}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {3, 6}},
+         {false, true, false, false, true, false, true}},
+    };
+    bn256_testing::ForEachMulPath([&] {
+        for (const Case& test : cases) {
+            SCOPED_TRACE(test.name);
+            std::vector<PairingTerm> terms;
+            gfP12 want;
+            want.SetOne();
+            for (std::size_t i = 0; i < test.pairs.size(); ++i) {
+                const auto [qi, pi] = test.pairs[i];
+                terms.push_back({&qs[qi], &ps[pi], test.inverse[i]});
+                gfP12 e = optimalAte(qs[qi], ps[pi]);
+                if (test.inverse[i]) e.Invert(e);
+                want.Mul(want, e);
+            }
+            EXPECT_EQ(pairingProduct(terms), want);
+        }
+    });
+}
+
 // mulLine multiplies by the sparse element (a·tau + b)·w + c.
 TEST_F(Pairing, MulLineIsProductWithSparseElement) {
     const gfP12 f = someElement();
@@ -225,6 +337,8 @@ TEST_F(Pairing, HotPathsAllocateNothing) {
     e = miller(q, p);
     f = finalExponentiation(e);
     e = optimalAte(q, p);
+    const PairingTerm terms[2] = {{&q, &p}, {&q, &p, true}};
+    e = pairingProduct(terms);
     r.Mul(q, k);
     r.MakeAffine();
     s.Add(p, p);

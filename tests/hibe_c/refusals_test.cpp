@@ -198,7 +198,13 @@ TEST(DepthLimitTest, DeepReceiversAreRefusedBeforeTheirLevelsAreHashed) {
             list.push_back(&record);
         }
         // Distinct ids of equal depth: the refinement keeps every one.
-        for (int i = 0; i < 60; ++i) ids.push_back("r" + std::to_string(i) + "/" + deepId(499'999));
+        for (int i = 0; i < 60; ++i) {
+            std::string id = "r";
+            id += std::to_string(i);
+            id += "/";
+            id += deepId(499'999);
+            ids.push_back(std::move(id));
+        }
     };
     const int result = inLimitedChild(prepare, [&] {
         auto map = hibe_fast::EncryptHibeMsg(common::AsBytes("m"), ids, list, crypto::AES);
