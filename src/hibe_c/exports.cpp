@@ -65,7 +65,7 @@ R asRecord(Buffer b) {
 
 HIBE_EXPORT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPath) {
     try {
-        hibe_c::WaitUntilReady();
+        const hibe_c::CallScope inCall;
         if (orgId.n < 0 || keyOutPath.n < 0) return 1;
         return hibe_c::HibeSetup(depth, view(orgId), view(keyOutPath));
     } catch (...) {
@@ -76,7 +76,7 @@ HIBE_EXPORT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPa
 HIBE_EXPORT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                      StringRef masterKeyFilePath, StringRef paramsFilePath) {
     try {
-        hibe_c::WaitUntilReady();
+        const hibe_c::CallScope inCall;
         if (id.n < 0 || keyOutPath.n < 0 || masterKeyFilePath.n < 0 || paramsFilePath.n < 0) {
             return 1;
         }
@@ -89,7 +89,7 @@ HIBE_EXPORT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
 
 HIBE_EXPORT ReadKey_return ReadKey(StringRef keyfile) {
     try {
-        hibe_c::WaitUntilReady();
+        const hibe_c::CallScope inCall;
         if (keyfile.n < 0) return asRecord<ReadKey_return>(kNoBuffer);
         return asRecord<ReadKey_return>(toBuffer(hibe_c::ReadKey(view(keyfile))));
     } catch (...) {
@@ -101,7 +101,7 @@ HIBE_EXPORT EncryptHibeMsg_return EncryptHibeMsg(char* plaintext, int plaintextL
                                                  char* receiverIds, int receiverIdsLen,
                                                  char* params, int paramsLen, int64_t keyType) {
     try {
-        hibe_c::WaitUntilReady();
+        const hibe_c::CallScope inCall;
         if (plaintextLen < 0 || receiverIdsLen < 0 || paramsLen < 0) {
             return asRecord<EncryptHibeMsg_return>(nullResult());
         }
@@ -119,7 +119,7 @@ HIBE_EXPORT DecryptHibeMsg_return DecryptHibeMsg(char* localId, int localIdLen, 
                                                  char* hibeMsgMap, int hibeMsgMapLen,
                                                  int64_t keyType) {
     try {
-        hibe_c::WaitUntilReady();
+        const hibe_c::CallScope inCall;
         if (localIdLen < 0 || paramsLen < 0 || prvKeyLen < 0 || hibeMsgMapLen < 0) {
             return asRecord<DecryptHibeMsg_return>(kNoBuffer);
         }
