@@ -50,6 +50,11 @@ struct Frame {
     // load-time thread. A child of a fork has no such thread; its calls run the
     // steps left themselves.
     bool runner = false;
+    // The load-time thread, and whether it is done with the frame. The first call
+    // or fork after the start-up waits for that and joins it, so that it is not
+    // still on its way out (freeing its memory) when the process forks.
+    std::thread thread;
+    bool threadDone = false;
 
     bool ready() const { return stepsDone == kStepCount; }
 };
@@ -61,12 +66,31 @@ Frame& frame() {
     return *f;
 }
 
+// Whether the load-time thread, after the start-up, is still to leave the frame.
+bool threadLeaving(const Frame& f) { return f.ready() && f.thread.joinable() && !f.threadDone; }
+
+// Joins the load-time thread once it has left the frame; mu held.
+void joinStartupThread(Frame& f) {
+    if (f.threadDone && f.thread.joinable()) f.thread.join();
+}
+
+void startupThread() {
+    RunStartup();
+    Frame& f = frame();
+    {
+        std::lock_guard lock(f.mu);
+        f.threadDone = true;
+    }
+    f.changed.notify_all();
+}
+
 void forkPrepare() {
     Frame& f = frame();
     f.mu.lock();
     f.forking = true;
     std::unique_lock lock(f.mu, std::adopt_lock);
-    f.changed.wait(lock, [&] { return f.calls == 0; });
+    f.changed.wait(lock, [&] { return f.calls == 0 && !threadLeaving(f); });
+    joinStartupThread(f);
     lock.release();  // held across fork
 }
 
@@ -85,6 +109,7 @@ void forkChild() {
     f.forking = false;
     f.runner = false;
     std::construct_at(&f.changed);
+    std::construct_at(&f.thread);  // forget the parent's thread, if still running
     f.mu.unlock();
 }
 
@@ -96,14 +121,21 @@ __attribute__((constructor)) void startOnLoad() {
     Frame& f = frame();
     ::pthread_atfork(forkPrepare, forkParent, forkChild);
     try {
-        {
-            std::lock_guard lock(f.mu);
-            f.runner = true;
-        }
-        std::thread(RunStartup).detach();
+        std::lock_guard lock(f.mu);
+        f.thread = std::thread(startupThread);
+        f.runner = true;
     } catch (...) {
         RunStartup();
     }
+}
+
+// At exit the load-time thread is joined when it is done, and let go when it is
+// still running, so that no thread of the library is left unjoined.
+__attribute__((destructor)) void releaseOnExit() {
+    Frame& f = frame();
+    std::lock_guard lock(f.mu);
+    joinStartupThread(f);
+    if (f.thread.joinable()) f.thread.detach();
 }
 
 }  // namespace
@@ -125,7 +157,7 @@ void RunStartup() {
 CallScope::CallScope() {
     Frame& f = frame();
     std::unique_lock lock(f.mu);
-    while (!f.ready() || f.forking) {
+    while (!f.ready() || f.forking || threadLeaving(f)) {
         if (!f.ready() && !f.runner) {
             lock.unlock();
             RunStartup();
@@ -134,6 +166,7 @@ CallScope::CallScope() {
         }
         f.changed.wait(lock);
     }
+    joinStartupThread(f);
     ++f.calls;
 }
 

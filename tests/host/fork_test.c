@@ -9,10 +9,11 @@
  * - While other threads are inside calls: one process keeps four threads busy
  *   with all five functions and forks again and again.
  *
- * The host's own threads allocate memory only while they hold hostMemory, which
- * the forking thread holds across fork: the sanitizers' allocators, unlike the C
- * library's, leave a lock held in the child when another thread was inside them.
- * Calls allocate freely; making that safe is the library's part.
+ * The host's own threads allocate or free memory, and end, only while no fork
+ * is under way: the sanitizers' allocators, unlike the C library's, leave a lock
+ * held in the child when another thread was inside them at the fork. Inside
+ * calls, and in the library's own start-up thread, making that safe is the
+ * library's part.
  *
  *   fork_test path/to/libhibe.so scratch-directory [processes]
  */
@@ -38,6 +39,19 @@ static int fullRound(const char* root, const char* org) {
     return orgIsConsistent(root, org, "A/B") ? 0 : 1;
 }
 
+/* Set once the process has forked; the calling threads end only then, as a
+   thread on its way out frees its memory. */
+static pthread_mutex_t forkedLock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t forkedCond = PTHREAD_COND_INITIALIZER;
+static int forked = 0;
+
+static void setForked(void) {
+    pthread_mutex_lock(&forkedLock);
+    forked = 1;
+    pthread_cond_broadcast(&forkedCond);
+    pthread_mutex_unlock(&forkedLock);
+}
+
 /* A setup and a key, called at once after loading; no memory of the host's. */
 static void* callingThread(void* root) {
     char master[4096], params[4096];
@@ -45,6 +59,9 @@ static void* callingThread(void* root) {
     joinPath(params, (const char*)root, "org/org.params");
     int ok = hibe.setup(2, ref("org"), ref((const char*)root)) == 0 &&
              hibe.keyGen(ref("A/B"), ref((const char*)root), ref(master), ref(params)) == 0;
+    pthread_mutex_lock(&forkedLock);
+    while (!forked) pthread_cond_wait(&forkedCond, &forkedLock);
+    pthread_mutex_unlock(&forkedLock);
     return ok ? NULL : (void*)1;
 }
 
@@ -106,6 +123,7 @@ static int forkSoonAfterLoading(const char* dir, long delayMicros) {
     }
     sleepMicros(delayMicros);
     pid_t child = forkRound(dir, "child");
+    setForked();
     int failed = child < 0 || fullRound(joinPath(root, dir, "parent"), "org") != 0;
     failed |= joinAll(threads, 2, dir);
     snprintf(what, sizeof what, "%s/child", dir);
