@@ -50,10 +50,12 @@ struct Frame {
     // load-time thread. A child of a fork has no such thread; its calls run the
     // steps left themselves.
     bool runner = false;
-    // The load-time thread, and whether it is done with the frame. The first call
-    // or fork after the start-up waits for that and joins it, so that it is not
-    // still on its way out (freeing its memory) when the process forks.
+    // The load-time thread, whether it has begun its work and whether it is done
+    // with the frame. A fork waits until it has begun, and the first call or fork
+    // after the start-up waits until it is done and joins it: it is never on its
+    // way in or out (setting up or freeing its memory) when the process forks.
     std::thread thread;
+    bool threadBegun = false;
     bool threadDone = false;
 
     bool ready() const { return stepsDone == kStepCount; }
@@ -69,14 +71,24 @@ Frame& frame() {
 // Whether the load-time thread, after the start-up, is still to leave the frame.
 bool threadLeaving(const Frame& f) { return f.ready() && f.thread.joinable() && !f.threadDone; }
 
+// Whether the load-time thread is on its way in or out.
+bool threadMoving(const Frame& f) {
+    return f.thread.joinable() && (!f.threadBegun || threadLeaving(f));
+}
+
 // Joins the load-time thread once it has left the frame; mu held.
 void joinStartupThread(Frame& f) {
     if (f.threadDone && f.thread.joinable()) f.thread.join();
 }
 
 void startupThread() {
-    RunStartup();
     Frame& f = frame();
+    {
+        std::lock_guard lock(f.mu);
+        f.threadBegun = true;
+    }
+    f.changed.notify_all();
+    RunStartup();
     {
         std::lock_guard lock(f.mu);
         f.threadDone = true;
@@ -89,7 +101,7 @@ void forkPrepare() {
     f.mu.lock();
     f.forking = true;
     std::unique_lock lock(f.mu, std::adopt_lock);
-    f.changed.wait(lock, [&] { return f.calls == 0 && !threadLeaving(f); });
+    f.changed.wait(lock, [&] { return f.calls == 0 && !threadMoving(f); });
     joinStartupThread(f);
     lock.release();  // held across fork
 }

@@ -40,10 +40,20 @@ static int fullRound(const char* root, const char* org) {
 }
 
 /* Set once the process has forked; the calling threads end only then, as a
-   thread on its way out frees its memory. */
+   thread on its way out frees its memory. The fork waits until they have begun. */
 static pthread_mutex_t forkedLock = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t forkedCond = PTHREAD_COND_INITIALIZER;
 static int forked = 0;
+
+static int begun = 0;
+
+/* Blocks until count calling threads have begun (a thread on its way in sets
+   up its memory). */
+static void awaitBegun(int count) {
+    pthread_mutex_lock(&forkedLock);
+    while (begun < count) pthread_cond_wait(&forkedCond, &forkedLock);
+    pthread_mutex_unlock(&forkedLock);
+}
 
 static void setForked(void) {
     pthread_mutex_lock(&forkedLock);
@@ -57,6 +67,10 @@ static void* callingThread(void* root) {
     char master[4096], params[4096];
     joinPath(master, (const char*)root, "org/org.masterKey");
     joinPath(params, (const char*)root, "org/org.params");
+    pthread_mutex_lock(&forkedLock);
+    ++begun;
+    pthread_cond_broadcast(&forkedCond);
+    pthread_mutex_unlock(&forkedLock);
     int ok = hibe.setup(2, ref("org"), ref((const char*)root)) == 0 &&
              hibe.keyGen(ref("A/B"), ref((const char*)root), ref(master), ref(params)) == 0;
     pthread_mutex_lock(&forkedLock);
@@ -121,6 +135,7 @@ static int forkSoonAfterLoading(const char* dir, long delayMicros) {
         snprintf(threadRoots[i], sizeof threadRoots[i], "%s/thread%d", dir, i);
         if (pthread_create(&threads[i], NULL, callingThread, threadRoots[i]) != 0) return 1;
     }
+    awaitBegun(2);
     sleepMicros(delayMicros);
     pid_t child = forkRound(dir, "child");
     setForked();
