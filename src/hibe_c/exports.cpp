@@ -49,13 +49,14 @@ std::int64_t statusFailure() noexcept { return 1; }
 Buffer noBuffer() noexcept { return kNoBuffer; }
 Buffer nullResult() noexcept { return toBuffer(hibe_c::kNullResult); }
 
-// The frame of every entry point: waits until the library is ready, then runs
-// body on the calling thread. An exception from either becomes the function's
-// failure result, so none crosses the C boundary.
+// The frame of every entry point: enters a call scope (which waits until the
+// library is ready and no fork is under way), then runs body on the calling
+// thread. An exception from either becomes the function's failure result, so
+// none crosses the C boundary.
 template <typename R, typename Body>
 R guarded(R (*failure)() noexcept, Body body) noexcept {
     try {
-        hibe_c::WaitUntilReady();
+        const hibe_c::CallScope inCall;
         return body();
     } catch (...) {
         return failure();
