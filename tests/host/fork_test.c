@@ -149,7 +149,7 @@ static int forkSoonAfterLoading(const char* dir, long delayMicros) {
 /* What the busy threads encrypt and decrypt with: blobs made before they start. */
 typedef struct {
     ReadKey_return params, key;
-    KvBlob ids, paramsList;
+    HibeList ids, paramsList;
 } Material;
 
 static Material material;
@@ -169,9 +169,8 @@ static void* busyThread(void* dir) {
         failed |= hibe.keyGen(ref("A/B"), ref(root), ref(master), ref(params)) != 0;
         ReadKey_return read = hibe.readKey(ref(params));
         EncryptHibeMsg_return map = hibe.encrypt(message, (int)strlen(message),
-                                                 (char*)material.ids.p, (int)material.ids.n,
-                                                 (char*)material.paramsList.p,
-                                                 (int)material.paramsList.n, 0);
+                                                 material.ids.p, material.ids.n,
+                                                 material.paramsList.p, material.paramsList.n, 0);
         DecryptHibeMsg_return plain = hibe.decrypt(
             "A/B", 3, material.params.r0, (int)material.params.r1, material.key.r0,
             (int)material.key.r1, map.r0, (int)map.r1, 0);
@@ -192,12 +191,11 @@ static int forkWhileOthersCall(const char* dir, int forks) {
     if (fullRound(material_root, "org") != 0) return 1;
     material.params = hibe.readKey(ref(joinPath(path, material_root, "org/org.params")));
     material.key = hibe.readKey(ref(joinPath(path, material_root, "privateKeys/A#B.privateKey")));
-    const void* id = "A/B";
-    size_t idLen = 3;
+    const char* id = "A/B";
     const void* paramsValue = material.params.r0;
-    size_t paramsLen = (size_t)material.params.r1;
-    material.ids = kvList(1, KV_VALUE_STRING, &id, &idLen);
-    material.paramsList = kvList(1, KV_VALUE_BYTES, &paramsValue, &paramsLen);
+    int paramsLen = (int)material.params.r1;
+    material.ids = HibeListOfStrings(1, &id, NULL);
+    material.paramsList = HibeListOfBytes(1, &paramsValue, &paramsLen);
 
     pthread_t threads[4];
     for (int i = 0; i < 4; ++i) {
@@ -215,8 +213,8 @@ static int forkWhileOthersCall(const char* dir, int forks) {
     failed |= joinAll(threads, 4, dir);
     free(material.params.r0);
     free(material.key.r0);
-    free(material.ids.p);
-    free(material.paramsList.p);
+    HibeListFree(&material.ids);
+    HibeListFree(&material.paramsList);
     return failed;
 }
 

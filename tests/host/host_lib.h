@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "hibe/hibe.h"
-#include "kv_list.h"
+#include "hibe/hibe_list.h"
 
 typedef struct {
     int64_t (*setup)(int64_t, StringRef, StringRef);
@@ -80,25 +80,23 @@ static int keyDecrypts(const char* paramsPath, const char* keyPath, const char* 
     ReadKey_return key = hibe.readKey(ref(keyPath));
     int ok = 0;
     if (params.r0 != NULL && key.r0 != NULL) {
-        const void* idValue = id;
-        size_t idLen = strlen(id);
+        const int idLen = (int)strlen(id);
         const void* paramsValue = params.r0;
-        size_t paramsLen = (size_t)params.r1;
-        KvBlob ids = kvList(1, KV_VALUE_STRING, &idValue, &idLen);
-        KvBlob paramsList = kvList(1, KV_VALUE_BYTES, &paramsValue, &paramsLen);
+        int paramsLen = (int)params.r1;
+        HibeList ids = HibeListOfStrings(1, &id, NULL);
+        HibeList paramsList = HibeListOfBytes(1, &paramsValue, &paramsLen);
         char message[] = "a message for the key holder";
-        EncryptHibeMsg_return map = hibe.encrypt(message, (int)strlen(message), (char*)ids.p,
-                                                 (int)ids.n, (char*)paramsList.p,
-                                                 (int)paramsList.n, 0);
-        DecryptHibeMsg_return plain = hibe.decrypt((char*)id, (int)idLen, params.r0,
+        EncryptHibeMsg_return map = hibe.encrypt(message, (int)strlen(message), ids.p, ids.n,
+                                                 paramsList.p, paramsList.n, 0);
+        DecryptHibeMsg_return plain = hibe.decrypt((char*)id, idLen, params.r0,
                                                    (int)params.r1, key.r0, (int)key.r1, map.r0,
                                                    (int)map.r1, 0);
         ok = plain.r0 != NULL && plain.r1 == (int64_t)strlen(message) &&
              memcmp(plain.r0, message, strlen(message)) == 0;
         free(plain.r0);
         free(map.r0);
-        free(ids.p);
-        free(paramsList.p);
+        HibeListFree(&ids);
+        HibeListFree(&paramsList);
     }
     free(params.r0);
     free(key.r0);
