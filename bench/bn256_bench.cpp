@@ -1,6 +1,8 @@
 // Speed of the pairing library's group operations: scalar multiplication in G1,
-// G2 and GT (of a pairing output and of a decoded element), the pairing, and the
-// G1 and G2 decoders (the latter includes the subgroup check).
+// G2 and GT (of a pairing output and of a decoded element) by a random secret
+// scalar on the constant-time routes, and by a public scalar on the variable-time
+// routes (...Public), the pairing, and the G1 and G2 decoders (the latter includes
+// the subgroup check).
 #include <benchmark/benchmark.h>
 #include <gmpxx.h>
 
@@ -31,11 +33,13 @@ BenchRandom& source() {
     return r;
 }
 
-mpz_class scalar() { return *bn256::randomK(source()); }
+// A random scalar: secret (fixed width, for the constant-time routes) or public.
+bn256::Scalar secretScalar() { return *bn256::randomK(source()); }
+mpz_class scalar() { return secretScalar().ToMpz(); }
 
 void BM_G1ScalarMult(benchmark::State& state) {
     const bn256::G1 a = bn256::RandomG1(source())->element;
-    const mpz_class k = scalar();
+    const bn256::Scalar k = secretScalar();
     bn256::G1 e;
     for (auto _ : state) {
         e.ScalarMult(a, k);
@@ -44,9 +48,20 @@ void BM_G1ScalarMult(benchmark::State& state) {
 }
 BENCHMARK(BM_G1ScalarMult)->Unit(benchmark::kMicrosecond);
 
+void BM_G1ScalarMultPublic(benchmark::State& state) {
+    const bn256::G1 a = bn256::RandomG1(source())->element;
+    const mpz_class k = scalar();
+    bn256::G1 e;
+    for (auto _ : state) {
+        e.ScalarMult(a, k);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_G1ScalarMultPublic)->Unit(benchmark::kMicrosecond);
+
 void BM_G2ScalarMult(benchmark::State& state) {
     const bn256::G2 a = bn256::RandomG2(source())->element;
-    const mpz_class k = scalar();
+    const bn256::Scalar k = secretScalar();
     bn256::G2 e;
     for (auto _ : state) {
         e.ScalarMult(a, k);
@@ -55,9 +70,20 @@ void BM_G2ScalarMult(benchmark::State& state) {
 }
 BENCHMARK(BM_G2ScalarMult)->Unit(benchmark::kMicrosecond);
 
+void BM_G2ScalarMultPublic(benchmark::State& state) {
+    const bn256::G2 a = bn256::RandomG2(source())->element;
+    const mpz_class k = scalar();
+    bn256::G2 e;
+    for (auto _ : state) {
+        e.ScalarMult(a, k);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_G2ScalarMultPublic)->Unit(benchmark::kMicrosecond);
+
 void BM_GTScalarMult(benchmark::State& state) {
     const bn256::GT a = bn256::Pair(bn256::RandomG1(source())->element, bn256::RandomG2(source())->element);
-    const mpz_class k = scalar();
+    const bn256::Scalar k = secretScalar();
     bn256::GT e;
     for (auto _ : state) {
         e.ScalarMult(a, k);
@@ -66,13 +92,24 @@ void BM_GTScalarMult(benchmark::State& state) {
 }
 BENCHMARK(BM_GTScalarMult)->Unit(benchmark::kMicrosecond);
 
+void BM_GTScalarMultPublic(benchmark::State& state) {
+    const bn256::GT a = bn256::Pair(bn256::RandomG1(source())->element, bn256::RandomG2(source())->element);
+    const mpz_class k = scalar();
+    bn256::GT e;
+    for (auto _ : state) {
+        e.ScalarMult(a, k);
+        benchmark::DoNotOptimize(e);
+    }
+}
+BENCHMARK(BM_GTScalarMultPublic)->Unit(benchmark::kMicrosecond);
+
 // The same power of an element decoded from bytes, which is not known to be in
 // GT and so takes the plain route.
 void BM_GTScalarMultDecoded(benchmark::State& state) {
     const bn256::GT paired = bn256::Pair(bn256::RandomG1(source())->element, bn256::RandomG2(source())->element);
     bn256::GT a;
     (void)a.Unmarshal(paired.Marshal());
-    const mpz_class k = scalar();
+    const bn256::Scalar k = secretScalar();
     bn256::GT e;
     for (auto _ : state) {
         e.ScalarMult(a, k);

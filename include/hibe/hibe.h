@@ -4,9 +4,11 @@
  * The whole interface of libhibe.so: five functions with C linkage. Every call
  * first waits until the library's start-up (begun when the object was loaded)
  * has finished, then runs to completion on the calling thread. Any number of
- * threads may call at once: the library keeps no state between calls and, past
- * that wait, takes no lock. Calls that write the same key files at once are the
- * host's to order.
+ * threads may call at once: the library keeps no state between calls, and its
+ * one lock is held only briefly as a call enters and leaves, so that a fork can
+ * wait until no call is inside. The library works in the child of a fork made
+ * at any moment. Calls that write the same key files at once are the host's to
+ * order.
  *
  * Arguments: a StringRef is read in place during the call and never written;
  * a byte array (pointer and int count) is copied on entry. A count or length of

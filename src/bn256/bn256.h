@@ -13,6 +13,12 @@
 // held point into its normal form (the same group element) and give an unset
 // element the identity, so an element is never used from two threads at once.
 // An unset operand counts as the identity.
+//
+// Scalars come in two kinds. A secret scalar (Scalar: the master secret, drawn
+// exponents, the scalars of random elements) takes a route that is constant time
+// in it; a public one (mpz_class: identity digests, u, Order) takes the faster
+// variable-time route. Both give the same element. Add is constant time in its
+// operands, which may be secret keys.
 #pragma once
 
 #include <gmpxx.h>
@@ -24,6 +30,7 @@
 
 #include "bn256/curve.h"
 #include "bn256/gfp12.h"
+#include "bn256/scalar.h"
 #include "bn256/twist.h"
 #include "common/bytes.h"
 #include "common/error.h"
@@ -39,9 +46,11 @@ inline constexpr std::string_view kMalformedPoint = "bn256: malformed point";
 struct G1 {
     mutable std::optional<curvePoint> p;
 
-    G1& ScalarBaseMult(const mpz_class& k);           // e = k·curveGen
-    G1& ScalarMult(const G1& a, const mpz_class& k);  // e = k·a, k ≥ 0 of any size
-    G1& Add(const G1& a, const G1& b);                // e = a + b
+    G1& ScalarBaseMult(const Scalar& k);              // e = k·curveGen, constant time in k
+    G1& ScalarMult(const G1& a, const Scalar& k);     // e = k·a, constant time in k and a
+    G1& ScalarBaseMult(const mpz_class& k);           // e = k·curveGen, k public
+    G1& ScalarMult(const G1& a, const mpz_class& k);  // e = k·a, k ≥ 0 public, of any size
+    G1& Add(const G1& a, const G1& b);                // e = a + b, constant time
     G1& Set(const G1& a);                             // e = a
 
     // The 64-byte encoding; normalises the held point in place.
@@ -59,13 +68,16 @@ struct G1 {
 
 // An element of G2: a point of the twist y² = x³ + 3/xi over GF(p²) of order
 // dividing Order. Every way of making one keeps it so (the decoder checks it), so
-// the scalar multiplications take twistPoint::MulInG2.
+// the scalar multiplications take twistPoint::MulInG2 (public scalars) and
+// twistPoint::MulSecret (secret ones), both valid on G2 alone.
 struct G2 {
     mutable std::optional<twistPoint> p;
 
-    G2& ScalarBaseMult(const mpz_class& k);           // e = k·twistGen
-    G2& ScalarMult(const G2& a, const mpz_class& k);  // e = k·a, k ≥ 0
-    G2& Add(const G2& a, const G2& b);                // e = a + b
+    G2& ScalarBaseMult(const Scalar& k);              // e = k·twistGen, constant time in k
+    G2& ScalarMult(const G2& a, const Scalar& k);     // e = k·a, constant time in k and a
+    G2& ScalarBaseMult(const mpz_class& k);           // e = k·twistGen, k public
+    G2& ScalarMult(const G2& a, const mpz_class& k);  // e = k·a, k ≥ 0 public
+    G2& Add(const G2& a, const G2& b);                // e = a + b, constant time
 
     // The 128-byte encoding; normalises the held point in place.
     common::Bytes Marshal() const;
@@ -93,7 +105,8 @@ struct GT {
     mutable std::optional<gfP12> p;
     bool decoded = false;
 
-    GT& ScalarMult(const GT& a, const mpz_class& k);  // e = a^k, k ≥ 0
+    GT& ScalarMult(const GT& a, const Scalar& k);     // e = a^k, constant time in k
+    GT& ScalarMult(const GT& a, const mpz_class& k);  // e = a^k, k ≥ 0 public
     GT& Add(const GT& a, const GT& b);                // e = a·b
     GT& Neg(const GT& a);                             // e = conj(a) = a^−1 on GT
 
@@ -117,17 +130,20 @@ bool knownInGT(const GT& e);
 // four dimensions: the value of gfP12::Exp for every a in GT. c may be a.
 void expInGT(gfP12& c, const gfP12& a, const mpz_class& k);
 
-// A uniformly random scalar in [1, Order − 1] from rand (zero draws are repeated),
-// or the source's error unchanged.
-common::Result<mpz_class> randomK(common::RandomSource& rand);
+// c = a^k for a in GT and a secret k, constant time in k: the value of expInGT.
+void expSecretInGT(gfP12& c, const gfP12& a, const Scalar& k);
+
+// A uniformly random scalar in [1, Order − 1] from rand (zero draws are repeated;
+// only that outcome is visible), or the source's error unchanged.
+common::Result<Scalar> randomK(common::RandomSource& rand);
 
 // A random element together with its scalar: element = k·curveGen or k·twistGen.
 struct RandomG1Result {
-    mpz_class k;
+    Scalar k;
     G1 element;
 };
 struct RandomG2Result {
-    mpz_class k;
+    Scalar k;
     G2 element;
 };
 

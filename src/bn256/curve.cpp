@@ -7,8 +7,31 @@
 #include "bn256/gfp6.h"
 #include "bn256/jacobian.h"
 #include "bn256/lattice.h"
+#include "bn256/secret_mul.h"
 
 namespace bn256 {
+namespace {
+
+// G1 under phi(x, y) = (beta·x, y) for secretEndomorphismMul. As in Mul, the
+// walk runs on an isomorphic curve on which the whole table is affine
+// (oddMultiplesCommonZ), so every addition is a mixed one; phi is the same map
+// on every curve y² = x³ + b'.
+struct g1Group : jacobian::affineTableWalk<curvePoint> {
+    using Element = curvePoint;
+
+    gfP commonZ;  // λ of the walk
+
+    void oddMultiples(curvePoint* table, const curvePoint& a, int n) {
+        jacobian::oddMultiplesCommonZ(table, a, n, commonZ);
+    }
+    static void endo(curvePoint& c, const curvePoint& a) {
+        c = a;
+        gfpMul(c.x, a.x, xiTo2PSquaredMinus2Over3);
+    }
+    void finish(curvePoint& c) const { gfpMul(c.z, c.z, commonZ); }
+};
+
+}  // namespace
 
 void curvePoint::Set(const curvePoint& a) { jacobian::set(*this, a); }
 
@@ -68,6 +91,16 @@ void curvePoint::Mul(const curvePoint& a, const mpz_class& scalar) {
     }
     gfpMul(sum.z, sum.z, a.z);
     Set(sum);
+}
+
+// Constant time in k and in a; t = 0. A point at infinity gives commonZ = 0 and
+// so a result with z = 0.
+void curvePoint::MulSecret(const curvePoint& a, const Scalar& k) {
+    g1Group group;
+    auto parts = decomposeCurveSecret(k);
+    secretEndomorphismMul<32>(group, *this, a, parts);
+    wipe(parts);
+    t = gfP{};
 }
 
 void curvePoint::MakeAffine() { jacobian::makeAffine(*this); }

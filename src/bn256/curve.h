@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bn256/gfp.h"
+#include "bn256/scalar.h"
 
 namespace bn256 {
 
@@ -39,6 +40,11 @@ struct curvePoint {
     // this = scalar·a for a scalar ≥ 0, by the joint double-and-add over the digits
     // of curveLattice.Multi(scalar) with the table {a, phi(a), a + phi(a)}; this may be a.
     void Mul(const curvePoint& a, const mpz_class& scalar);
+
+    // this = k·a for a secret k, constant time in k (and in a): the same point as
+    // Mul(a, k), through secretEndomorphismMul with the split of
+    // decomposeCurveSecret; this may be a.
+    void MulSecret(const curvePoint& a, const Scalar& k);
 
     // Normalises in place to z = 1 (t = 1), or to the normal form of the point at
     // infinity; a point that already has z = 1 is left untouched.

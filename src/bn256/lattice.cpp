@@ -113,3 +113,79 @@ std::array<signedComponent, 4> decomposeFrobenius(const mpz_class& k) {
 }
 
 }  // namespace bn256
+
+namespace bn256 {
+namespace {
+
+using u128 = unsigned __int128;
+
+// A fixed-point split: c_j = round(k·g_j / 2^shift) with g_j = round(2^shift·num_j / den),
+// and the basis vectors modulo 2^128 (their components and the results are far
+// below 2^127 in magnitude, so arithmetic modulo 2^128 gives them exactly).
+template <int N>
+struct fixedPointSplit {
+    int shift;
+    std::uint64_t g[N][4];
+    u128 vectors[N][N];
+
+    fixedPointSplit(int s, const mpz_class (&num)[N], const mpz_class& den, const mpz_class (&v)[N][N])
+        : shift(s) {
+        for (int j = 0; j < N; ++j) {
+            mpz_class gj = ((mpz_class(1) << s) * num[j] + den / 2) / den;
+            for (int i = 0; i < 4; ++i) g[j][i] = mpz_getlimbn(gj.get_mpz_t(), i);
+            for (int i = 0; i < N; ++i) {
+                const mpz_class m = abs(v[j][i]);
+                u128 x = (static_cast<u128>(mpz_getlimbn(m.get_mpz_t(), 1)) << 64) |
+                         mpz_getlimbn(m.get_mpz_t(), 0);
+                vectors[j][i] = sgn(v[j][i]) < 0 ? 0 - x : x;
+            }
+        }
+    }
+
+    // (kr, 0, ..., 0) − Σ_j c_j·vectors_j, with kr = k mod Order; each component as
+    // a sign, an odd magnitude and the even flag. Constant time in k.
+    std::array<secretComponent, N> split(const Scalar& k) const {
+        const Scalar kr = reduceModOrder(k);
+        u128 c[N];
+        for (int j = 0; j < N; ++j) c[j] = mulShiftRound(kr, g[j], shift);
+        std::array<secretComponent, N> out;
+        for (int i = 0; i < N; ++i) {
+            u128 x = i == 0 ? (static_cast<u128>(kr.limbs[1]) << 64) | kr.limbs[0] : 0;
+            for (int j = 0; j < N; ++j) x -= c[j] * vectors[j][i];
+            const u128 sign = 0 - (x >> 127);
+            const u128 magnitude = (x ^ sign) - sign;
+            const std::uint64_t even = (static_cast<std::uint64_t>(magnitude) & 1) - 1;
+            out[i] = {magnitude | 1, static_cast<std::uint64_t>(sign), even};
+        }
+        wipe(c);
+        return out;
+    }
+};
+
+const fixedPointSplit<2>& curveSplit() {
+    static const fixedPointSplit<2> split = [] {
+        const mpz_class num[2] = {curveLattice.inverse[0], curveLattice.inverse[1]};
+        const mpz_class v[2][2] = {{curveLattice.vectors[0][0], curveLattice.vectors[0][1]},
+                                   {curveLattice.vectors[1][0], curveLattice.vectors[1][1]}};
+        return fixedPointSplit<2>(383, num, curveLattice.det, v);
+    }();
+    return split;
+}
+
+const fixedPointSplit<4>& frobeniusSplit() {
+    static const fixedPointSplit<4> split = [] {
+        const frobeniusLattice& l = theFrobeniusLattice();
+        return fixedPointSplit<4>(320, l.beta, Order, l.vectors);
+    }();
+    return split;
+}
+
+}  // namespace
+
+std::array<secretComponent, 2> decomposeCurveSecret(const Scalar& k) { return curveSplit().split(k); }
+
+std::array<secretComponent, 4> decomposeFrobeniusSecret(const Scalar& k) {
+    return frobeniusSplit().split(k);
+}
+
+}  // namespace bn256

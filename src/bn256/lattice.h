@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bn256/scalar.h"
+
 namespace bn256 {
 
 // A lattice basis together with the first row of its inverse (inverse_i / det).
@@ -82,6 +84,53 @@ constexpr std::array<std::int8_t, kWnafDigits> wnaf(std::uint64_t n) {
         k >>= 1;
     }
     return digits;
+}
+
+// One component of a split of a secret scalar, in constant time: the value is
+// (−1)^negative · (magnitude − even), with magnitude odd. An even value v is
+// carried as the odd v + 1 and the flag even, so that the walk over the digits
+// below never needs a zero digit and corrects for it at the end. negative and
+// even are masks (all ones or zero).
+struct secretComponent {
+    unsigned __int128 magnitude;
+    std::uint64_t negative;
+    std::uint64_t even;
+};
+
+// A split of k for curveLattice (k ≡ k0 + k1·λ mod Order), with |ki| < 2^127, in
+// fixed-width arithmetic: the Babai rounding of lattice::decompose without the
+// added 2·vectors_0, c_j from a 256-bit fixed-point inverse instead of a
+// division. Constant time in k; the components may differ from decompose's, the
+// value k0 + k1·λ mod Order does not.
+std::array<secretComponent, 2> decomposeCurveSecret(const Scalar& k);
+
+// A split of k as decomposeFrobenius, with |ki| < 2^64, in fixed-width arithmetic
+// (c_j from a fixed-point beta_j / Order); constant time in k.
+std::array<secretComponent, 4> decomposeFrobeniusSecret(const Scalar& k);
+
+// The regular signed-digit form of an odd n below 2^(4·N) (Joye–Tunstall, width 4):
+// n = 16^N + Σ_(i<N) d_i·16^i with every d_i odd in [−15, 15], so every digit
+// takes one table entry and the top digit is always 1. Digit i is given as the
+// table index (|d_i| − 1)/2 and a sign mask. Constant time in n.
+template <int N>
+struct regularDigits {
+    std::uint8_t index[N];
+    std::uint64_t negative[N];
+};
+
+template <int N>
+regularDigits<N> regularRecode(unsigned __int128 n) {
+    regularDigits<N> out;
+    for (int i = 0; i < N; ++i) {
+        // d = (n mod 32) − 16; n = (n − d)/16 = 2·floor(n/32) + 1 stays odd.
+        const std::int64_t d = static_cast<std::int64_t>(n & 31) - 16;
+        const std::uint64_t sign = static_cast<std::uint64_t>(d >> 63);
+        const std::uint64_t magnitude = (static_cast<std::uint64_t>(d) ^ sign) - sign;
+        out.index[i] = static_cast<std::uint8_t>(magnitude >> 1);
+        out.negative[i] = sign;
+        n = ((n >> 5) << 1) | 1;
+    }
+    return out;
 }
 
 }  // namespace bn256

@@ -8,6 +8,7 @@
 #include "bn256/gfp12.h"
 #include "bn256/gfp6.h"
 #include "bn256/jacobian.h"
+#include "bn256/secret_mul.h"
 
 namespace bn256 {
 namespace {
@@ -27,21 +28,20 @@ const gfP2& psiFactorY() {
     return factor;
 }
 
-// G2 under ψ for endomorphismMul. The walk runs on an isomorphic curve on which
-// the whole table is affine, so that each of its additions is a mixed one (four
-// products fewer), and no inversion is needed.
+// G2 under ψ for endomorphismMul and secretEndomorphismMul. The walk runs on an
+// isomorphic curve on which the whole table is affine, so that each of its
+// additions is a mixed one (four products fewer), and no inversion is needed.
 //
 // The Jacobian formulas do not read the curve constant b, so they also serve the
 // curve y² = x³ + λ⁶·b for any λ ≠ 0, where the point (X, Y, Z) stands for the
 // point (X, Y, Z·λ) of the twist. For λ in GF(p), conj(λ) = λ, so ψ is the same
 // map on both.
-struct g2Group {
+struct g2Group : jacobian::affineTableWalk<twistPoint> {
     using Element = twistPoint;
 
     gfP commonZ;  // λ of the walk, in GF(p)
 
     static void setIdentity(twistPoint& c) { c = twistPoint{}; }
-    static void square(twistPoint& c, const twistPoint& a) { jacobian::dbl(c, a); }
     static void combineTable(twistPoint& c, const twistPoint& a, const twistPoint& b) {
         jacobian::addAffine(c, a, b);
     }
@@ -55,61 +55,9 @@ struct g2Group {
     static void endo2(twistPoint& c, const twistPoint& a) { c.Psi2(a); }
     void finish(twistPoint& c) const { c.z.MulScalar(c.z, commonZ); }
 
-    // table[j] = (2j + 1)·a for n ≤ 8, all with z = 1 on the curve for λ = commonZ.
-    //
-    // First the odd multiples: with s = a.z and d = 2·(a.x, a.y, 1) = (dx, dy, dz)
-    // on the curve for s, both a and 2a are affine on the curve for μ = s·dz,
-    // a = (a.x·dz², a.y·dz³) and 2a = (dx, dy), so mixed additions make them; in
-    // the twist's own terms, entry j is (X_j, Y_j, w_j) with w_j = z_j·μ.
-    //
-    // Then one z for all: with W = Π w_j and e_j = conj(W)·Π_(i≠j) w_i, the entry
-    // (X_j·e_j², Y_j·e_j³, w_j·e_j) has z = W·conj(W), the norm of W, in GF(p).
-    static constexpr int kMaxTable = 8;
+    // table[j] = (2j + 1)·a, all with z = 1 on the curve for λ = commonZ.
     void oddMultiples(twistPoint* table, const twistPoint& a, int n) {
-        twistPoint d, base;
-        base.x = a.x;
-        base.y = a.y;
-        base.z.SetOne();
-        jacobian::dbl(d, base);
-        gfP2 dz2, dz3, mu;
-        dz2.Square(d.z);
-        dz3.Mul(dz2, d.z);
-        mu.Mul(a.z, d.z);
-        d.z.SetOne();
-        table[0].x.Mul(a.x, dz2);
-        table[0].y.Mul(a.y, dz3);
-        table[0].z.SetOne();
-        for (int j = 1; j < n; ++j) jacobian::addAffine(table[j], table[j - 1], d);
-
-        gfP2 w[kMaxTable], prefix[kMaxTable], suffix[kMaxTable];
-        for (int j = 0; j < n; ++j) w[j].Mul(table[j].z, mu);
-        prefix[0] = w[0];
-        for (int j = 1; j < n; ++j) prefix[j].Mul(prefix[j - 1], w[j]);
-        suffix[n - 1] = w[n - 1];
-        for (int j = n - 2; j >= 0; --j) suffix[j].Mul(suffix[j + 1], w[j]);
-        gfP2 conjW, e, e2, e3;
-        conjW.Conjugate(prefix[n - 1]);
-        // The norm W·conj(W) = W.x² + W.y².
-        gfP wx2, wy2;
-        gfpMul(wx2, prefix[n - 1].x, prefix[n - 1].x);
-        gfpMul(wy2, prefix[n - 1].y, prefix[n - 1].y);
-        gfpAdd(commonZ, wx2, wy2);
-        for (int j = 0; j < n; ++j) {
-            if (j == 0) {
-                e.Mul(suffix[1], conjW);
-            } else if (j == n - 1) {
-                e.Mul(prefix[n - 2], conjW);
-            } else {
-                e.Mul(prefix[j - 1], suffix[j + 1]);
-                e.Mul(e, conjW);
-            }
-            e2.Square(e);
-            e3.Mul(e2, e);
-            table[j].x.Mul(table[j].x, e2);
-            table[j].y.Mul(table[j].y, e3);
-            table[j].z.SetOne();
-            table[j].t.SetOne();
-        }
+        jacobian::oddMultiplesCommonZ(table, a, n, commonZ);
     }
 };
 
@@ -148,6 +96,15 @@ void twistPoint::MulInG2(const twistPoint& a, const mpz_class& scalar) {
     }
     g2Group group;
     endomorphismMul(group, *this, a, scalar);
+}
+
+// Constant time in k and in a (see secretEndomorphismMul); t = 0.
+void twistPoint::MulSecret(const twistPoint& a, const Scalar& k) {
+    g2Group group;
+    auto parts = decomposeFrobeniusSecret(k);
+    secretEndomorphismMul<16>(group, *this, a, parts);
+    wipe(parts);
+    t = gfP2{};
 }
 
 void twistPoint::Psi(const twistPoint& a) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bn256/gfp2.h"
+#include "bn256/scalar.h"
 
 namespace bn256 {
 
@@ -43,6 +44,11 @@ struct twistPoint {
     // as Mul for such a, not for other points of the twist. Allocates only in the
     // scalar decomposition.
     void MulInG2(const twistPoint& a, const mpz_class& scalar);
+
+    // this = k·a for a secret k and a point a of G2, constant time in k (and in
+    // a): the same point as MulInG2(a, k), through secretEndomorphismMul with the
+    // split of decomposeFrobeniusSecret; this may be a.
+    void MulSecret(const twistPoint& a, const Scalar& k);
 
     // this = ψ(a) = (conj(x)·xi^((p−1)/3), conj(y)·xi^((p−1)/2), conj(z)), the
     // p-power Frobenius of E carried to the twist (Jacobian: conj is a field

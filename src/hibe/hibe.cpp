@@ -23,8 +23,11 @@ constexpr std::string_view kSetupTooDeep =
 constexpr std::string_view kMasterKeyTooDeep = "Cannot generate key at greater than maximum depth.";
 constexpr std::string_view kEmptyChildId = "Cannot generate child key for an empty identity";
 
-common::Result<mpz_class> randomScalar(common::RandomSource& rand) {
-    return common::RandomBelow(rand, bn256::Order);
+// The same draw as common::RandomBelow(rand, Order), constant time in the value:
+// the exponent stays a fixed-width secret scalar, wiped when it goes out of scope,
+// and every multiplication by it takes the constant-time route.
+common::Result<bn256::Scalar> randomScalar(common::RandomSource& rand) {
+    return bn256::RandomScalar(rand);
 }
 
 // Q(id) = G3 + id[0]·H[0] + … + id[k−1]·H[k−1], for k = len(id) ≤ len(H).
@@ -121,7 +124,10 @@ common::Result<PrivateKey> KeyGenFromParent(common::RandomSource& rand, const Pa
     PrivateKey key;
     bn256::G1 q = identityPoint(params, id);
     q.ScalarMult(q, *t);
-    key.A0.ScalarMult(parent.B[0], id[k - 1]);
+    // id[k−1] is public but parent.B[0] = r·H[k−1] is secret: the constant-time
+    // route keeps the point out of every branch and address (the digest is below
+    // 2^256, so it fits a Scalar; the product depends on it modulo Order only).
+    key.A0.ScalarMult(parent.B[0], bn256::Scalar(id[k - 1]));
     key.A0.Add(parent.A0, key.A0);
     key.A0.Add(key.A0, q);
 

@@ -73,15 +73,16 @@ __attribute__((noinline)) void scrubStack() noexcept {
     asm volatile("rep stosb" : "+D"(p), "+c"(n) : "a"(0) : "memory");
 }
 
-// The frame of every entry point: waits until the library is ready, then runs
-// body on the calling thread, and scrubs the stack that the body used on every
-// way out. An exception from either becomes the function's failure result, so
-// none crosses the C boundary.
+// The frame of every entry point: enters a call scope (which waits until the
+// library is ready and no fork is under way), then runs body on the calling
+// thread, and scrubs the stack that the body used on every way out. An
+// exception from either becomes the function's failure result, so none crosses
+// the C boundary.
 template <typename R, typename Body>
 R guarded(R (*failure)() noexcept, Body body) noexcept {
     R result;
     try {
-        hibe_c::WaitUntilReady();
+        const hibe_c::CallScope inCall;
         result = body();
     } catch (...) {
         result = failure();

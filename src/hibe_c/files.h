@@ -1,4 +1,8 @@
 // File-system operations of the key files, and standard output.
+//
+// A key file appears whole or not at all: it is written into a temporary file of
+// its own in the final directory, flushed, and then given its final name in one
+// atomic step. Nothing is ever written through an existing name.
 #pragma once
 
 #include <string>
@@ -10,41 +14,62 @@
 namespace hibe_c {
 
 // Creates the directory path and its missing parents, each with mode 0777
-// (subject to the file-creation mask). An existing directory is used as it is;
-// an existing path element that is not a directory, the empty path and a path
-// holding a zero byte fail.
+// (subject to the file-creation mask), and flushes the parent of each directory
+// it creates. An existing directory is used as it is; an existing path element
+// that is not a directory, the empty path and a path holding a zero byte fail.
 common::Status MakeDirAll(std::string_view path);
 
-// Writes content to path, creating the file with mode 0600 or truncating an
-// existing one (which keeps its mode). A write that fails part-way removes the
-// file, so no partial file is left behind.
-common::Status WriteWholeFile(std::string_view path, common::ByteView content);
+// How a staged file takes its final name.
+enum class Placement {
+    // link: fails when the name exists, a dangling symbolic link included, so
+    // the name is created exclusively.
+    kExclusive,
+    // rename: replaces a file or a symbolic link at the name as a whole, never
+    // writing through it.
+    kReplace,
+};
 
-// A file that this call created exclusively: creation fails when the path exists
-// already, also when another call created it a moment before. Unless Keep() is
-// called after it was written in full, the file is removed again when the value
-// goes away, so a failed call never leaves a partial key file.
-class NewFile {
+// A key file being written. Create opens a temporary file in the directory of
+// the final path (an unnamed one where the file system has them, otherwise one
+// created exclusively under a name ending in ".tmp", which no key file name
+// does), mode 0600 subject to the file-creation mask. Write fills and flushes
+// it; Place gives it the final name. Until it is placed, the temporary file is
+// removed when the value goes away, on every failure path.
+class StagedFile {
 public:
-    static common::Result<NewFile> Create(std::string_view path);
+    static common::Result<StagedFile> Create(std::string_view finalPath, Placement placement);
 
-    NewFile(NewFile&& other) noexcept;
-    NewFile& operator=(NewFile&&) = delete;
-    ~NewFile();
+    StagedFile(StagedFile&& other) noexcept;
+    StagedFile& operator=(StagedFile&&) = delete;
+    ~StagedFile();
 
-    // Writes the whole content at the start of the file and closes it.
-    common::Status WriteAndClose(common::ByteView content);
+    // Writes the whole content and flushes it to stable storage.
+    common::Status Write(common::ByteView content);
 
-    // The file stays on disk.
-    void Keep() noexcept { keep_ = true; }
+    // Puts the written file in place under the final path in one atomic step.
+    // The directory is not flushed here: SyncParentDir does that once for every
+    // file placed in it.
+    common::Status Place();
+
+    // Takes the placed file away again, if the final name still names it: the
+    // way back for a call that fails after placing a file it created.
+    void Unplace() noexcept;
 
 private:
-    NewFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    StagedFile(std::string finalPath, Placement placement, int fd, std::string tempPath)
+        : finalPath_(std::move(finalPath)), placement_(placement), fd_(fd),
+          tempPath_(std::move(tempPath)) {}
 
-    std::string path_;
+    std::string finalPath_;
+    Placement placement_;
     int fd_ = -1;
-    bool keep_ = false;
+    std::string tempPath_;  // empty for an unnamed file, and once the name is gone
+    bool placed_ = false;
 };
+
+// Flushes the directory that holds path, so that names created, linked or
+// renamed in it survive a power loss.
+common::Status SyncParentDir(std::string_view path);
 
 // Hands text to file descriptor 1 in one write (continuing only after a partial
 // write), without any buffer of the library's own.

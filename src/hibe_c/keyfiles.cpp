@@ -1,10 +1,11 @@
 // HibeSetup and KeyGenFromMaster: the organisation's params and master key files
 // and the private key files.
 //
-// Key files are created exclusively and removed again when a call fails after
-// creating them, so a failed or concurrent call never leaves a partial master key
-// or private key file that would count as existing and block the organisation or
-// the identity for good.
+// Every key file appears whole or not at all (see files.h): the master key and
+// private key files are linked into place, which fails when the name exists, and
+// the params file is renamed over its name. A failed or concurrent call never
+// leaves a partial key file that would block the organisation or the identity,
+// and never deletes, truncates or writes through a file that it did not create.
 #include <string>
 
 #include "common/random.h"
@@ -46,6 +47,15 @@ std::string storageLine(std::string_view orgId, std::string_view what, std::stri
     return line;
 }
 
+// A temporary file in the directory of path, holding all of content, flushed.
+common::Result<StagedFile> stage(const std::string& path, Placement placement,
+                                 common::ByteView content) {
+    auto file = StagedFile::Create(path, placement);
+    if (!file) return file;
+    if (auto written = file->Write(content); !written) return std::unexpected(written.error());
+    return file;
+}
+
 }  // namespace
 
 std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_view keyOutPath) {
@@ -58,17 +68,32 @@ std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_v
     if (!isFree(masterPath)) return kFailed;
     if (!MakeDirAll(orgDir)) return kFailed;
 
-    // The master key file is claimed before the params file is written, so two
-    // setups of one organisation cannot both pass; it is filled last.
-    auto masterFile = NewFile::Create(masterPath);
-    if (!masterFile) return kFailed;
-
+    // Both files are written whole into temporary files before either takes its
+    // name. A failure up to here leaves nothing but the directories.
     const std::string paramsPath = Join({orgDir, std::string(orgId) + ".params"});
-    if (!WriteWholeFile(paramsPath, setup->params.Marshal())) return kFailed;
-    WriteStdout(storageLine(orgId, "params", paramsPath));
+    auto params = stage(paramsPath, Placement::kReplace, setup->params.Marshal());
+    if (!params) return kFailed;
+    auto master = stage(masterPath, Placement::kExclusive, setup->masterKey.Key.Marshal());
+    if (!master) return kFailed;
 
-    if (!masterFile->WriteAndClose(setup->masterKey.Key.Marshal())) return kFailed;
-    masterFile->Keep();
+    // Linking the master key claims the organisation: of concurrent setups only
+    // one links, and the others fail here without having touched the winner's
+    // params. Only then are the params renamed into place. A crash between these
+    // two steps leaves the new master key beside no params, or beside the params
+    // of an earlier setup, with the new params whole in their temporary file: the
+    // one window left. It cannot be closed further: only the call that holds the
+    // organisation may replace its params, so the claim comes first, and as both
+    // files are written and flushed before it, the window spans nothing but the
+    // two directory operations.
+    if (!master->Place()) return kFailed;
+    if (!params->Place()) {
+        master->Unplace();  // the organisation stays as it was: absent
+        return kFailed;
+    }
+    // The names of both files differ only in their suffix: one directory holds them.
+    if (!SyncParentDir(masterPath)) return kFailed;
+
+    WriteStdout(storageLine(orgId, "params", paramsPath));
     WriteStdout(storageLine(orgId, "masterKey", masterPath));
     return kOk;
 }
@@ -103,10 +128,10 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     if (!key) return kFailed;
     if (!MakeDirAll(keyDir)) return kFailed;
 
-    auto keyFile = NewFile::Create(keyPath);
-    if (!keyFile) return kFailed;
-    if (!keyFile->WriteAndClose(key->Marshal())) return kFailed;
-    keyFile->Keep();
+    // Linked into place whole; a key file that appeared meanwhile stays as it is.
+    auto keyFile = stage(keyPath, Placement::kExclusive, key->Marshal());
+    if (!keyFile || !keyFile->Place()) return kFailed;
+    if (!SyncParentDir(keyPath)) return kFailed;
     return kOk;
 }
 

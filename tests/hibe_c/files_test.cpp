@@ -2,9 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "hibe_c/files.h"
 
@@ -46,32 +48,110 @@ TEST_F(FilesTest, MakeDirAllRejectsFilesEmptyPathsAndZeroBytes) {
     EXPECT_FALSE(fs::exists(path("z")));
 }
 
-TEST_F(FilesTest, WriteWholeFileCreatesWithMode0600AndTruncates) {
-    const std::string p = path("f");
-    ASSERT_TRUE(hibe_c::WriteWholeFile(p, common::AsBytes("longer content")));
-    ASSERT_TRUE(hibe_c::WriteWholeFile(p, common::AsBytes("short")));
-    EXPECT_EQ(content(p), "short");
-    struct stat st;
-    ASSERT_EQ(::stat(p.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0077, 0u);
+// What a name in the scratch directory holds before a file is placed there.
+enum class AtName { kNothing, kFile, kLinkToFile, kDanglingLink };
+
+// The names in the scratch directory, sorted.
+std::vector<std::string> names(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
-TEST_F(FilesTest, NewFileIsExclusiveAndRemovedUnlessKept) {
-    const std::string p = path("key");
-    {
-        auto file = hibe_c::NewFile::Create(p);
-        ASSERT_TRUE(file);
-        EXPECT_FALSE(hibe_c::NewFile::Create(p)) << "a second creation must fail";
+class StagedFileTest : public FilesTest {
+protected:
+    // Prepares what the name "key" holds; a link points at "target".
+    void plant(AtName what) {
+        if (what == AtName::kFile) std::ofstream(path("key")) << "old";
+        if (what == AtName::kLinkToFile) std::ofstream(path("target")) << "target";
+        if (what == AtName::kLinkToFile || what == AtName::kDanglingLink) {
+            fs::create_symlink(path("target"), path("key"));
+        }
     }
-    EXPECT_FALSE(fs::exists(p)) << "an unkept file is removed";
 
-    auto file = hibe_c::NewFile::Create(p);
-    ASSERT_TRUE(file);
-    ASSERT_TRUE(file->WriteAndClose(common::AsBytes("bytes")));
-    file->Keep();
-    EXPECT_EQ(content(p), "bytes");
-    EXPECT_FALSE(hibe_c::NewFile::Create(p));
-    EXPECT_EQ(content(p), "bytes") << "a failed creation leaves the existing file alone";
+    // Stages content for "key" and places it unless told not to; the result of Place.
+    bool stageAndPlace(hibe_c::Placement placement, const std::string& text, bool place = true) {
+        auto file = hibe_c::StagedFile::Create(path("key"), placement);
+        EXPECT_TRUE(file);
+        if (!file) return false;
+        EXPECT_TRUE(file->Write(common::AsBytes(text)));
+        return place && file->Place().has_value();
+    }
+};
+
+TEST_F(StagedFileTest, LeavesNothingUnlessPlaced) {
+    for (auto placement : {hibe_c::Placement::kExclusive, hibe_c::Placement::kReplace}) {
+        stageAndPlace(placement, "bytes", false);
+        EXPECT_TRUE(fs::is_empty(dir_)) << "no temporary file is left behind";
+    }
+}
+
+TEST_F(StagedFileTest, PlacedFileIsWholeWithMode0600AndNoTemporaryName) {
+    for (auto placement : {hibe_c::Placement::kExclusive, hibe_c::Placement::kReplace}) {
+        fs::remove(path("key"));
+        ASSERT_TRUE(stageAndPlace(placement, "bytes"));
+        EXPECT_EQ(content(path("key")), "bytes");
+        EXPECT_EQ(names(dir_), std::vector<std::string>{"key"});
+        struct stat st;
+        ASSERT_EQ(::lstat(path("key").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0077, 0u);
+    }
+}
+
+// Exclusive placement takes no name that exists, a dangling link included;
+// replacement swaps the name as a whole, a link included. Neither ever writes
+// through a link: its target keeps its bytes, or stays absent.
+TEST_F(StagedFileTest, PlacementNeverWritesThroughWhatIsAtTheName) {
+    using hibe_c::Placement;
+    const struct {
+        Placement placement;
+        AtName planted;
+        bool placed;
+        std::vector<std::string> names;
+    } cases[] = {
+        {Placement::kExclusive, AtName::kFile, false, {"key"}},
+        {Placement::kExclusive, AtName::kLinkToFile, false, {"key", "target"}},
+        {Placement::kExclusive, AtName::kDanglingLink, false, {"key"}},
+        {Placement::kReplace, AtName::kNothing, true, {"key"}},
+        {Placement::kReplace, AtName::kFile, true, {"key"}},
+        {Placement::kReplace, AtName::kLinkToFile, true, {"key", "target"}},
+        {Placement::kReplace, AtName::kDanglingLink, true, {"key"}},
+    };
+    for (const auto& c : cases) {
+        const std::string what = "case " + std::to_string(&c - cases);
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        plant(c.planted);
+        EXPECT_EQ(stageAndPlace(c.placement, "new"), c.placed) << what;
+        EXPECT_EQ(names(dir_), c.names) << what;
+        if (c.planted == AtName::kLinkToFile) {
+            EXPECT_EQ(content(path("target")), "target") << what;
+        }
+        if (c.placed) {
+            EXPECT_FALSE(fs::is_symlink(path("key"))) << what;
+            EXPECT_EQ(content(path("key")), "new") << what;
+        } else if (c.planted == AtName::kFile) {
+            EXPECT_EQ(content(path("key")), "old") << what;
+        } else {
+            EXPECT_EQ(fs::read_symlink(path("key")), path("target")) << what;
+        }
+    }
+}
+
+TEST_F(StagedFileTest, UnplaceTakesAwayOnlyItsOwnFile) {
+    auto mine = hibe_c::StagedFile::Create(path("key"), hibe_c::Placement::kExclusive);
+    ASSERT_TRUE(mine && mine->Write(common::AsBytes("mine")) && mine->Place());
+    mine->Unplace();
+    EXPECT_TRUE(fs::is_empty(dir_));
+
+    auto again = hibe_c::StagedFile::Create(path("key"), hibe_c::Placement::kExclusive);
+    ASSERT_TRUE(again && again->Write(common::AsBytes("mine")) && again->Place());
+    fs::remove(path("key"));
+    std::ofstream(path("key")) << "someone else's";
+    again->Unplace();
+    EXPECT_EQ(content(path("key")), "someone else's");
 }
 
 }  // namespace

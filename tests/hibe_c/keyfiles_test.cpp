@@ -101,6 +101,16 @@ TEST_F(HibeSetupTest, OrgIdWithSeparatorFailsAtTheParamsFile) {
     EXPECT_TRUE(fs::is_empty(path("a/b"))) << "the claimed master key file is removed again";
 }
 
+// Whether the master key alpha·G2 belongs to the params: e(alpha·G2, G) = e(G2, alpha·G).
+bool masterMatchesParams(const std::string& paramsPath, const std::string& masterPath) {
+    hibe::Params params;
+    hibe::MasterKey master;
+    return params.Unmarshal(common::AsBytes(readFile(paramsPath))).second &&
+           master.Key.Unmarshal(common::AsBytes(readFile(masterPath))) &&
+           bn256::Pair(master.Key, params.G).Marshal() ==
+               bn256::Pair(params.G2, params.G1).Marshal();
+}
+
 TEST_F(HibeSetupTest, ConcurrentSetupsOfOneOrganisationLeaveMatchingFiles) {
     constexpr int kThreads = 8;
     std::atomic<int> succeeded{0};
@@ -114,14 +124,7 @@ TEST_F(HibeSetupTest, ConcurrentSetupsOfOneOrganisationLeaveMatchingFiles) {
         for (auto& t : threads) t.join();
     });
     ASSERT_EQ(succeeded.load(), 1);
-
-    // The master key alpha·G2 belongs to the params: e(alpha·G2, G) = e(G2, alpha·G).
-    hibe::Params params;
-    ASSERT_TRUE(params.Unmarshal(common::AsBytes(readFile(path("org/org.params")))).second);
-    hibe::MasterKey master;
-    ASSERT_TRUE(master.Key.Unmarshal(common::AsBytes(readFile(path("org/org.masterKey")))));
-    EXPECT_EQ(bn256::Pair(master.Key, params.G).Marshal(),
-              bn256::Pair(params.G2, params.G1).Marshal());
+    EXPECT_TRUE(masterMatchesParams(path("org/org.params"), path("org/org.masterKey")));
 }
 
 // Runs fn in a child process whose files may not grow beyond limit bytes and
@@ -147,6 +150,63 @@ TEST_F(HibeSetupTest, WriteFailingPartWayLeavesNoKeyFile) {
     EXPECT_FALSE(fs::exists(path("org/org.masterKey")));
     EXPECT_FALSE(fs::exists(path("org/org.params")));
     EXPECT_EQ(setup(3, "org"), 0) << "the organisation is not blocked by a leftover";
+}
+
+TEST_F(HibeSetupTest, OldParamsSurviveASetupThatFailsWhileWriting) {
+    ASSERT_EQ(setup(3, "org"), 0);
+    fs::remove(path("org/org.masterKey"));
+    const std::string old = readFile(path("org/org.params"));
+    const std::string org = root();
+    EXPECT_EQ(withFileSizeLimit(100, [&] { return static_cast<int>(hibe_c::HibeSetup(3, "org", org)); }),
+              1);
+    EXPECT_EQ(readFile(path("org/org.params")), old);
+    EXPECT_FALSE(fs::exists(path("org/org.masterKey")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("org")), {}), 1) << "no temporary file left";
+}
+
+// A symbolic link planted at a key file's path, its target present or absent, is
+// never written through: the params link is replaced by the new file, and the
+// master key and private key links make the call fail.
+TEST_F(HibeSetupTest, PlantedLinksAreNeverWrittenThrough) {
+    const struct {
+        std::string link;
+        bool targetPresent;
+        std::int64_t status;
+    } cases[] = {
+        {"org/org.params", true, 0},
+        {"org/org.params", false, 0},
+        {"org/org.masterKey", true, 1},
+        {"org/org.masterKey", false, 1},
+        {"privateKeys/A.privateKey", true, 1},
+        {"privateKeys/A.privateKey", false, 1},
+    };
+    for (const auto& c : cases) {
+        const std::string what = c.link + (c.targetPresent ? ", target present" : ", no target");
+        fs::remove_all(dir_);
+        fs::create_directories(path("org"));
+        fs::create_directories(path("privateKeys"));
+        ASSERT_EQ(setup(3, "src"), 0);
+        const std::string target = path("target");
+        if (c.targetPresent) writeFile(target, "the target's bytes");
+        fs::create_symlink(target, path(c.link));
+
+        const bool keyGen = c.link.starts_with("privateKeys");
+        const std::int64_t status =
+            keyGen ? hibe_c::KeyGenFromMaster("A", root(), path("src/src.masterKey"),
+                                              path("src/src.params"))
+                   : setup(3, "org");
+        EXPECT_EQ(status, c.status) << what;
+        if (c.targetPresent) {
+            EXPECT_EQ(readFile(target), "the target's bytes") << what;
+        } else {
+            EXPECT_FALSE(fs::exists(target)) << what;
+        }
+        EXPECT_EQ(fs::is_symlink(path(c.link)), c.status == 1) << what;
+        if (c.status == 0) {
+            EXPECT_TRUE(masterMatchesParams(path("org/org.params"), path("org/org.masterKey")))
+                << what;
+        }
+    }
 }
 
 class KeyGenTest : public HibeSetupTest {
