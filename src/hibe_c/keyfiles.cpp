@@ -6,9 +6,13 @@
 // the params file is renamed over its name. A failed or concurrent call never
 // leaves a partial key file that would block the organisation or the identity,
 // and never deletes, truncates or writes through a file that it did not create.
+//
+// The master key and private key encodings, and the bytes read from a master
+// key file, are wiped on every way out; the decoded keys wipe themselves.
 #include <string>
 
 #include "common/random.h"
+#include "common/wipe.h"
 #include "hibe_amd64/hibe_fast.h"
 #include "hibe_c/files.h"
 #include "hibe_c/hibe_c.h"
@@ -73,7 +77,9 @@ std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_v
     const std::string paramsPath = Join({orgDir, std::string(orgId) + ".params"});
     auto params = stage(paramsPath, Placement::kReplace, setup->params.Marshal());
     if (!params) return kFailed;
-    auto master = stage(masterPath, Placement::kExclusive, setup->masterKey.Key.Marshal());
+    common::Bytes masterBytes = setup->masterKey.Key.Marshal();
+    common::WipeOnExit wipeMasterBytes([&] { common::Wipe(masterBytes); });
+    auto master = stage(masterPath, Placement::kExclusive, masterBytes);
     if (!master) return kFailed;
 
     // Linking the master key claims the organisation: of concurrent setups only
@@ -109,6 +115,7 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     // Only the first 64 bytes of the master key file are its encoding.
     auto masterBytes = ReadKey(masterKeyFilePath);
     if (!masterBytes) return kFailed;
+    common::WipeOnExit wipeMasterBytes([&] { common::Wipe(*masterBytes); });
     hibe::MasterKey master;
     if (!master.Key.Unmarshal(*masterBytes)) return kFailed;
     // A master key of other params (or at infinity) would make a key that
@@ -129,7 +136,9 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     if (!MakeDirAll(keyDir)) return kFailed;
 
     // Linked into place whole; a key file that appeared meanwhile stays as it is.
-    auto keyFile = stage(keyPath, Placement::kExclusive, key->Marshal());
+    common::Bytes keyBytes = key->Marshal();
+    common::WipeOnExit wipeKeyBytes([&] { common::Wipe(keyBytes); });
+    auto keyFile = stage(keyPath, Placement::kExclusive, keyBytes);
     if (!keyFile || !keyFile->Place()) return kFailed;
     if (!SyncParentDir(keyPath)) return kFailed;
     return kOk;
