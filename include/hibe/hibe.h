@@ -8,7 +8,9 @@
  * one lock is held only briefly as a call enters and leaves, so that a fork can
  * wait until no call is inside. The library works in the child of a fork made
  * at any moment. Calls that write the same key files at once are the host's to
- * order.
+ * order. Before it returns, a call zeroes 64 KiB of the calling thread's stack
+ * below its own frame, where its work held keys; a thread that calls needs that
+ * much stack free.
  *
  * Arguments: a StringRef is read in place during the call and never written;
  * a byte array (pointer and int count) is copied on entry. A count or length of

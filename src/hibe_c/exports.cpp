@@ -52,14 +52,14 @@ Buffer nullResult() noexcept { return toBuffer(hibe_c::kNullResult); }
 
 // The stack that a call may have used below its entry point, zeroed before the
 // call returns: the frames of the body held keys, points and message keys that
-// would otherwise stay there until the host's own calls overwrite them. The
-// deepest call measured is KeyGenFromMaster at about 68 KiB (its file reads go
-// through a 64 KiB block); the others stay below 20 KiB. Measured by painting
-// the stack below a host's frame with a pattern and finding the lowest byte
-// that each call changed; the scrub is twice the deepest. The memory-scan host
-// test paints the same way and fails when a call leaves any byte that it wrote
-// there other than zero.
-constexpr std::size_t kScrubBytes = 128 * 1024;
+// would otherwise stay there until the host's own calls overwrite them. Every
+// call measured stays below 20 KiB (file reads go through a heap block, not a
+// stack one). Measured by painting the stack below a host's frame with a
+// pattern and finding the lowest byte that each call changed; the scrub is over
+// three times the deepest, and small enough for the stacks that hosts give
+// their threads. The memory-scan host test paints the same way and fails when a
+// call leaves any byte that it wrote there other than zero.
+constexpr std::size_t kScrubBytes = 64 * 1024;
 
 // Zeroes kScrubBytes of stack from just below the caller's frame: called from
 // the frame that called the body, its array covers what the body's frames

@@ -18,11 +18,13 @@ std::optional<common::Bytes> ReadKey(std::string_view keyfile) {
 
     // Read until end of file, whatever size the file system reports. The file
     // may be a key: the block and every buffer left behind by growth are wiped.
+    // The block lives on the heap, which keeps the stack that a call uses, and
+    // with it the stack that the exported functions scrub, small.
     common::Bytes content;
-    std::uint8_t chunk[65536];
-    common::WipeOnExit wipeChunk([&] { common::Wipe(chunk, sizeof chunk); });
+    common::Bytes chunk(65536);
+    common::WipeOnExit wipeChunk([&] { common::Wipe(chunk); });
     for (;;) {
-        ssize_t got = ::read(fd, chunk, sizeof chunk);
+        ssize_t got = ::read(fd, chunk.data(), chunk.size());
         if (got < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
@@ -30,7 +32,7 @@ std::optional<common::Bytes> ReadKey(std::string_view keyfile) {
             return std::nullopt;  // among others: the path names a directory
         }
         if (got == 0) break;
-        common::AppendWiped(content, common::ByteView(chunk, static_cast<std::size_t>(got)));
+        common::AppendWiped(content, common::ByteView(chunk.data(), static_cast<std::size_t>(got)));
     }
     ::close(fd);
     return content;
