@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: an optimised build (with the host test under
-# valgrind's memcheck and the install-and-link consumer test), a build with
+# valgrind's memcheck, the install-and-link consumer test, the crash, fork and
+# memory-scan hosts, and the constant-time checks under memcheck), a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer that halts on the first error,
 # and a ThreadSanitizer build of the library that runs the host tests, 32 threads
 # among them. The corpus of every fuzz target is replayed as a test in each
