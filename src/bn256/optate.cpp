@@ -122,6 +122,103 @@ void lineFunctionDouble(gfP2& a, gfP2& b, gfP2& c, twistPoint& rOut, const twist
     c.MulScalar(c, q.y);
 }
 
+// The same lines with the running point in homogeneous projective coordinates
+// (x = X/Z, y = Y/Z), after Costello–Lange–Naehrig, "Faster pairing computations
+// on curves with high-degree twists", and Aranha et al., "Faster explicit formulas
+// for computing pairings over ordinary curves". With the slope num/den of a line
+// through the affine point (x, y), the line at q is
+//   den·q.y − num·q.x + (num·x − den·y)   (c, b and a of L = (a·tau + b)·w + c),
+// and these formulas give it times Z² (doubling) or Z (addition): the line of
+// lineFunctionDouble or lineFunctionAdd times a non-zero element of GF(p^2). The
+// Miller value then differs from the one of the Jacobian lines by a factor s in
+// GF(p^2)* ⊂ GF(p^6)*, whose order divides p^6 − 1; the final exponentiation raises
+// to (p^6 − 1)·(p^6 + 1)/Order and is multiplicative, so s vanishes and the pairing
+// is the same to the bit. This holds for the last line of the loop too, the
+// vertical line through r = −Q2 (den = 0 in both forms, with num non-zero).
+
+// Doubling in place, r = 2r, and the tangent at r evaluated at q, on the twist
+// y² = x³ + b' with threeB = 3b'; the formulas of the papers times 4, so that
+// nothing is halved (a projective point times 4 is the same point):
+//   B = Y², C = Z², E = threeB·C, F = 3E, H = (Y + Z)² − B − C = 2YZ, J = X²;
+//   X' = 2XY·(B − F), Y' = (B + F)² − 12E², Z' = 4B·H;
+//   a = B − E (= (y² − 3b')·Z² = (3x³ − 2y²)·Z²), b = −3J·q.x, c = H·q.y.
+void lineFunctionDoubleProjective(gfP2& a, gfP2& b, gfP2& c, twistPoint& r, const gfP2& threeB,
+                                  const curvePoint& q) {
+    gfP2 B, C, E, F, H, J, t;
+    B.Square(r.y);
+    C.Square(r.z);
+    E.Mul(threeB, C);
+    F.Add(E, E);
+    F.Add(F, E);
+    H.Add(r.y, r.z);
+    H.Square(H);
+    H.Sub(H, B);
+    H.Sub(H, C);
+    J.Square(r.x);
+
+    a.Sub(B, E);
+    b.Add(J, J);
+    b.Add(b, J);
+    b.Neg(b);
+    b.MulScalar(b, q.x);
+    c.MulScalar(H, q.y);
+
+    t.Mul(r.x, r.y);
+    t.Add(t, t);
+    r.x.Sub(B, F);
+    r.x.Mul(r.x, t);
+
+    r.z.Mul(B, H);
+    r.z.Add(r.z, r.z);
+    r.z.Add(r.z, r.z);
+
+    E.Square(E);
+    t.Add(E, E);
+    t.Add(t, E);
+    t.Add(t, t);
+    t.Add(t, t);  // 12E²
+    r.y.Add(B, F);
+    r.y.Square(r.y);
+    r.y.Sub(r.y, t);
+}
+
+// Mixed addition in place, r = r + s for the affine point s, and the line through
+// r and s evaluated at q:
+//   theta = Y − s.y·Z, lambda = X − s.x·Z (num·Z and den·Z),
+//   C = theta², D = lambda², E = lambda·D, F = Z·C, G = X·D, H = E + F − 2G;
+//   X' = lambda·H, Y' = theta·(G − H) − Y·E, Z' = Z·E;
+//   a = theta·s.x − lambda·s.y, b = −theta·q.x, c = lambda·q.y.
+void lineFunctionAddProjective(gfP2& a, gfP2& b, gfP2& c, twistPoint& r, const twistPoint& s,
+                               const curvePoint& q) {
+    gfP2 theta, lambda, C, D, E, F, G, H, t;
+    theta.Mul(s.y, r.z);
+    theta.Sub(r.y, theta);
+    lambda.Mul(s.x, r.z);
+    lambda.Sub(r.x, lambda);
+    C.Square(theta);
+    D.Square(lambda);
+    E.Mul(lambda, D);
+    F.Mul(r.z, C);
+    G.Mul(r.x, D);
+    H.Add(E, F);
+    H.Sub(H, G);
+    H.Sub(H, G);
+
+    r.x.Mul(lambda, H);
+    t.Sub(G, H);
+    t.Mul(t, theta);
+    r.y.Mul(r.y, E);
+    r.y.Sub(t, r.y);
+    r.z.Mul(r.z, E);
+
+    a.Mul(theta, s.x);
+    t.Mul(lambda, s.y);
+    a.Sub(a, t);
+    b.Neg(theta);
+    b.MulScalar(b, q.x);
+    c.MulScalar(lambda, q.y);
+}
+
 // (x·w + y)·(l·w + c) with l = a·tau + b, by Karatsuba over the halves:
 //   x' = (x + y)·(l + c) − x·l − y·c,  y' = y·c + tau·(x·l),
 // where x·l and (x + y)·(l + c) are sparse products (five GF(p^2) products each)
@@ -144,12 +241,14 @@ void mulLine(gfP12& ret, const gfP2& a, const gfP2& b, const gfP2& c) {
 
 namespace {
 
-// The state of one pair's Miller loop: the affine points, −Q, the running point
-// and Q.y².
+// The state of one pair's Miller loop: the affine points, −Q and the running
+// point; with Jacobian lines (the reference route) also Q.y² and the scratch
+// point of the line functions, with homogeneous lines 3b'.
+template <bool kHomogeneous>
 struct MillerState {
     twistPoint aAffine, minusA, r, newR;
     curvePoint pAffine;
-    gfP2 ySquared;
+    gfP2 ySquared, threeB;
 
     // Affine copies of q and p; p negated when negateP is set.
     void Start(const twistPoint& q, const curvePoint& p, bool negateP) {
@@ -160,23 +259,38 @@ struct MillerState {
         if (negateP) gfpNeg(pAffine.y, pAffine.y);
         minusA.Neg(aAffine);
         r.Set(aAffine);
-        ySquared.Square(aAffine.y);
+        if constexpr (kHomogeneous) {
+            threeB.Add(twistB, twistB);
+            threeB.Add(threeB, twistB);
+        } else {
+            ySquared.Square(aAffine.y);
+        }
     }
 
     // ret = ret · (the tangent at r), r = 2r.
     void Double(gfP12& ret) {
         gfP2 a, b, c;
-        lineFunctionDouble(a, b, c, newR, r, pAffine);
+        if constexpr (kHomogeneous) {
+            lineFunctionDoubleProjective(a, b, c, r, threeB, pAffine);
+        } else {
+            lineFunctionDouble(a, b, c, newR, r, pAffine);
+            r.Set(newR);
+        }
         mulLine(ret, a, b, c);
-        r.Set(newR);
     }
 
-    // ret = ret · (the line through r and s), r = r + s; sy2 = s.y².
-    void Add(gfP12& ret, const twistPoint& s, const gfP2& sy2) {
+    // ret = ret · (the line through r and the affine point s), r = r + s.
+    void Add(gfP12& ret, const twistPoint& s) {
         gfP2 a, b, c;
-        lineFunctionAdd(a, b, c, newR, r, s, pAffine, sy2);
+        if constexpr (kHomogeneous) {
+            lineFunctionAddProjective(a, b, c, r, s, pAffine);
+        } else {
+            gfP2 sy2;
+            sy2.Square(s.y);
+            lineFunctionAdd(a, b, c, newR, r, s, pAffine, sy2);
+            r.Set(newR);
+        }
         mulLine(ret, a, b, c);
-        r.Set(newR);
     }
 
     // The lines through Q1 = pi(Q) = p·Q and Q2 = −pi²(Q) = −p²·Q after the loop.
@@ -197,11 +311,8 @@ struct MillerState {
         q2.z.SetOne();
         q2.t.SetOne();
 
-        gfP2 sy2;
-        sy2.Square(q1.y);
-        Add(ret, q1, sy2);
-        sy2.Square(q2.y);
-        Add(ret, q2, sy2);
+        Add(ret, q1);
+        Add(ret, q2);
     }
 };
 
@@ -209,9 +320,10 @@ struct MillerState {
 // squaring per step for all of them; pair i uses −p[i] where negate[i] is set.
 constexpr std::size_t kMaxPairs = 4;
 
+template <bool kHomogeneous>
 gfP12 millerBatch(const twistPoint* const* q, const curvePoint* const* p, const bool* negate,
                   std::size_t n) {
-    MillerState state[kMaxPairs];
+    MillerState<kHomogeneous> state[kMaxPairs];
     for (std::size_t j = 0; j < n; ++j) state[j].Start(*q[j], *p[j], negate[j]);
 
     gfP12 ret;
@@ -219,12 +331,12 @@ gfP12 millerBatch(const twistPoint* const* q, const curvePoint* const* p, const 
     for (int i = 64; i > 0; --i) {
         if (i != 64) ret.Square(ret);
         for (std::size_t j = 0; j < n; ++j) {
-            MillerState& s = state[j];
+            MillerState<kHomogeneous>& s = state[j];
             s.Double(ret);
             if (sixuPlus2NAF[i - 1] == 1) {
-                s.Add(ret, s.aAffine, s.ySquared);
+                s.Add(ret, s.aAffine);
             } else if (sixuPlus2NAF[i - 1] == -1) {
-                s.Add(ret, s.minusA, s.ySquared);  // (−y)² = y²
+                s.Add(ret, s.minusA);
             }
         }
     }
@@ -240,7 +352,14 @@ gfP12 miller(const twistPoint& q, const curvePoint& p) {
     const twistPoint* qs[1] = {&q};
     const curvePoint* ps[1] = {&p};
     const bool negate[1] = {false};
-    return millerBatch(qs, ps, negate, 1);
+    return millerBatch<true>(qs, ps, negate, 1);
+}
+
+gfP12 millerJacobian(const twistPoint& q, const curvePoint& p) {
+    const twistPoint* qs[1] = {&q};
+    const curvePoint* ps[1] = {&p};
+    const bool negate[1] = {false};
+    return millerBatch<false>(qs, ps, negate, 1);
 }
 
 // The Miller loops of up to kMaxPairs terms at a time share their squarings, so a
@@ -263,7 +382,7 @@ gfP12 millerProduct(std::span<const PairingTerm> terms) {
             ++n;
         }
         if (n == kMaxPairs || (n > 0 && i + 1 == terms.size())) {
-            product.Mul(product, millerBatch(qs, ps, negate, n));
+            product.Mul(product, millerBatch<true>(qs, ps, negate, n));
             n = 0;
         }
     }
