@@ -239,7 +239,84 @@ void mulLine(gfP12& ret, const gfP2& a, const gfP2& b, const gfP2& c) {
     ret.y.Add(yc, xl);
 }
 
+// ret = ret · L1 · L2 for two lines Lk = (ak·tau + bk)·w + ck. Their product is
+//   (X·w + Y),  X = (a1·c2 + a2·c1)·tau + (b1·c2 + b2·c1),
+//               Y = (a1·b2 + a2·b1)·tau² + b1·b2·tau + (c1·c2 + xi·a1·a2),
+// six GF(p^2) products (Karatsuba on the three cross sums), and X has no tau²
+// term, so ret·(X·w + Y) by Karatsuba over the halves takes 5 + 6 + 6: 23 GF(p^2)
+// products instead of the 26 of two mulLine.
+void mulLinePair(gfP12& ret, const gfP2& a1, const gfP2& b1, const gfP2& c1, const gfP2& a2,
+                 const gfP2& b2, const gfP2& c2) {
+    gfP2 aa, bb, cc, s, t, xTau, xOne;
+    gfP6 y;
+    aa.Mul(a1, a2);
+    bb.Mul(b1, b2);
+    cc.Mul(c1, c2);
+
+    s.Add(a1, b1);
+    t.Add(a2, b2);
+    y.x.Mul(s, t);
+    y.x.Sub(y.x, aa);
+    y.x.Sub(y.x, bb);
+    y.y = bb;
+    y.z.MulXi(aa);
+    y.z.Add(y.z, cc);
+
+    s.Add(a1, c1);
+    t.Add(a2, c2);
+    xTau.Mul(s, t);
+    xTau.Sub(xTau, aa);
+    xTau.Sub(xTau, cc);
+    s.Add(b1, c1);
+    t.Add(b2, c2);
+    xOne.Mul(s, t);
+    xOne.Sub(xOne, bb);
+    xOne.Sub(xOne, cc);
+
+    gfP6 v0, v1, sum, xy;
+    v0.MulSparse(ret.x, xTau, xOne);
+    v1.Mul(ret.y, y);
+    sum.Add(ret.x, ret.y);
+    xy.Set(y);
+    xy.y.Add(xy.y, xTau);
+    xy.z.Add(xy.z, xOne);
+    sum.Mul(sum, xy);
+
+    ret.x.Sub(sum, v0);
+    ret.x.Sub(ret.x, v1);
+    v0.MulTau(v0);
+    ret.y.Add(v1, v0);
+}
+
 namespace {
+
+// The lines of one step of the loop, (a·tau + b)·w + c each, at most two per pair.
+struct Line {
+    gfP2 a, b, c;
+};
+
+constexpr std::size_t kMaxPairs = 4;
+
+struct Lines {
+    Line line[2 * kMaxPairs];
+    std::size_t n = 0;
+
+    Line& Next() { return line[n++]; }
+
+    // ret = ret · (every line), emptied: two lines at a time with mulLinePair where
+    // paired is set, one at a time with mulLine (the reference) otherwise.
+    void MulInto(gfP12& ret, bool paired) {
+        std::size_t i = 0;
+        if (paired) {
+            for (; i + 1 < n; i += 2) {
+                const Line &l1 = line[i], &l2 = line[i + 1];
+                mulLinePair(ret, l1.a, l1.b, l1.c, l2.a, l2.b, l2.c);
+            }
+        }
+        for (; i < n; ++i) mulLine(ret, line[i].a, line[i].b, line[i].c);
+        n = 0;
+    }
+};
 
 // The state of one pair's Miller loop: the affine points, −Q and the running
 // point; with Jacobian lines (the reference route) also Q.y² and the scratch
@@ -267,34 +344,32 @@ struct MillerState {
         }
     }
 
-    // ret = ret · (the tangent at r), r = 2r.
-    void Double(gfP12& ret) {
-        gfP2 a, b, c;
+    // The tangent at r, to be multiplied into the value; r = 2r.
+    void Double(Lines& lines) {
+        Line& l = lines.Next();
         if constexpr (kHomogeneous) {
-            lineFunctionDoubleProjective(a, b, c, r, threeB, pAffine);
+            lineFunctionDoubleProjective(l.a, l.b, l.c, r, threeB, pAffine);
         } else {
-            lineFunctionDouble(a, b, c, newR, r, pAffine);
+            lineFunctionDouble(l.a, l.b, l.c, newR, r, pAffine);
             r.Set(newR);
         }
-        mulLine(ret, a, b, c);
     }
 
-    // ret = ret · (the line through r and the affine point s), r = r + s.
-    void Add(gfP12& ret, const twistPoint& s) {
-        gfP2 a, b, c;
+    // The line through r and the affine point s; r = r + s.
+    void Add(Lines& lines, const twistPoint& s) {
+        Line& l = lines.Next();
         if constexpr (kHomogeneous) {
-            lineFunctionAddProjective(a, b, c, r, s, pAffine);
+            lineFunctionAddProjective(l.a, l.b, l.c, r, s, pAffine);
         } else {
             gfP2 sy2;
             sy2.Square(s.y);
-            lineFunctionAdd(a, b, c, newR, r, s, pAffine, sy2);
+            lineFunctionAdd(l.a, l.b, l.c, newR, r, s, pAffine, sy2);
             r.Set(newR);
         }
-        mulLine(ret, a, b, c);
     }
 
     // The lines through Q1 = pi(Q) = p·Q and Q2 = −pi²(Q) = −p²·Q after the loop.
-    void AddFrobeniusImages(gfP12& ret) {
+    void AddFrobeniusImages(Lines& lines) {
         // Q1 = (conj(x)·xi^((p−1)/3), conj(y)·xi^((p−1)/2)), the p-power Frobenius on the twist.
         twistPoint q1;
         q1.x.Conjugate(aAffine.x);
@@ -311,14 +386,14 @@ struct MillerState {
         q2.z.SetOne();
         q2.t.SetOne();
 
-        Add(ret, q1);
-        Add(ret, q2);
+        Add(lines, q1);
+        Add(lines, q2);
     }
 };
 
 // The product of the Miller loop values of at most kMaxPairs pairs, with one
-// squaring per step for all of them; pair i uses −p[i] where negate[i] is set.
-constexpr std::size_t kMaxPairs = 4;
+// squaring per step for all of them; pair i uses −p[i] where negate[i] is set. The
+// homogeneous route multiplies the lines of a step into the value two at a time.
 
 template <bool kHomogeneous>
 gfP12 millerBatch(const twistPoint* const* q, const curvePoint* const* p, const bool* negate,
@@ -328,19 +403,22 @@ gfP12 millerBatch(const twistPoint* const* q, const curvePoint* const* p, const 
 
     gfP12 ret;
     ret.SetOne();
+    Lines lines;
     for (int i = 64; i > 0; --i) {
         if (i != 64) ret.Square(ret);
         for (std::size_t j = 0; j < n; ++j) {
             MillerState<kHomogeneous>& s = state[j];
-            s.Double(ret);
+            s.Double(lines);
             if (sixuPlus2NAF[i - 1] == 1) {
-                s.Add(ret, s.aAffine);
+                s.Add(lines, s.aAffine);
             } else if (sixuPlus2NAF[i - 1] == -1) {
-                s.Add(ret, s.minusA);
+                s.Add(lines, s.minusA);
             }
         }
+        lines.MulInto(ret, kHomogeneous);
     }
-    for (std::size_t j = 0; j < n; ++j) state[j].AddFrobeniusImages(ret);
+    for (std::size_t j = 0; j < n; ++j) state[j].AddFrobeniusImages(lines);
+    lines.MulInto(ret, kHomogeneous);
     return ret;
 }
 

@@ -252,6 +252,19 @@ TEST_F(Pairing, FastRoutesMatchReferences) {
              line.y.z = f.x.z;
              return gfP12{}.MulSchoolbook(f, line);
          }},
+        // Two lines made of coefficients of the input, against two mulLine.
+        {"mulLinePair",
+         [](const gfP12& f) {
+             gfP12 e = f;
+             mulLinePair(e, f.x.x, f.y.y, f.x.z, f.y.x, f.x.y, f.y.z);
+             return e;
+         },
+         [](const gfP12& f) {
+             gfP12 e = f;
+             mulLine(e, f.x.x, f.y.y, f.x.z);
+             mulLine(e, f.y.x, f.x.y, f.y.z);
+             return e;
+         }},
     };
     const std::vector<gfP12> inputs = cyclotomicElements();
     bn256_testing::ForEachMulPath([&] {
