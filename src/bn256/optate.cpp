@@ -1,6 +1,7 @@
 #include "bn256/optate.h"
 
 #include "bn256/constants.h"
+#include "bn256/jacobian.h"
 
 namespace bn256 {
 
@@ -327,12 +328,10 @@ struct MillerState {
     curvePoint pAffine;
     gfP2 ySquared, threeB;
 
-    // Affine copies of q and p; p negated when negateP is set.
+    // Starts from the affine points q and p; p negated when negateP is set.
     void Start(const twistPoint& q, const curvePoint& p, bool negateP) {
         aAffine.Set(q);
-        aAffine.MakeAffine();
         pAffine.Set(p);
-        pAffine.MakeAffine();
         if (negateP) gfpNeg(pAffine.y, pAffine.y);
         minusA.Neg(aAffine);
         r.Set(aAffine);
@@ -391,6 +390,69 @@ struct MillerState {
     }
 };
 
+// x = x/z², y = y/z³, z = t = 1, given zInv = 1/z: the steps of
+// jacobian::makeAffine after its inversion, so the same affine coordinates.
+template <typename P, typename F>
+void scaleToAffine(P& point, const F& zInv) {
+    F zInv2, t;
+    jacobian::mul(t, point.y, zInv);
+    jacobian::square(zInv2, zInv);
+    jacobian::mul(point.y, t, zInv2);
+    jacobian::mul(point.x, point.x, zInv2);
+    point.z = jacobian::one<F>();
+    point.t = jacobian::one<F>();
+}
+
+// The points made affine with one inversion for all (Montgomery's trick), instead
+// of one per point: the inverses of the GF(p) values v = (N(q[0].z), p[0].z,
+// N(q[1].z), ...), N(z) = z·conj(z) the norm, come from the inverse of their
+// product and the running products, and 1/z = conj(z)/N(z) on the twist. With a
+// point at infinity among them (only miller() on such a point) each point takes
+// its own MakeAffine.
+void makeAffineBatch(twistPoint* q, curvePoint* p, std::size_t n) {
+    if (n == 0) return;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (q[j].IsInfinity() || p[j].IsInfinity()) {
+            for (std::size_t k = 0; k < n; ++k) {
+                q[k].MakeAffine();
+                p[k].MakeAffine();
+            }
+            return;
+        }
+    }
+    gfP v[2 * kMaxPairs], prefix[2 * kMaxPairs];
+    for (std::size_t j = 0; j < n; ++j) {
+        gfP t;
+        gfpMul(v[2 * j], q[j].z.x, q[j].z.x);
+        gfpMul(t, q[j].z.y, q[j].z.y);
+        gfpAdd(v[2 * j], v[2 * j], t);
+        v[2 * j + 1] = p[j].z;
+    }
+    const std::size_t m = 2 * n;
+    prefix[0] = v[0];
+    for (std::size_t i = 1; i < m; ++i) gfpMul(prefix[i], prefix[i - 1], v[i]);
+    gfP inv;
+    inv.Invert(prefix[m - 1]);  // 1/(v[0]·…·v[i]) while walking down
+    for (std::size_t i = m; i-- > 0;) {
+        gfP vInv;
+        if (i > 0) {
+            gfpMul(vInv, inv, prefix[i - 1]);
+            gfpMul(inv, inv, v[i]);
+        } else {
+            vInv = inv;
+        }
+        const std::size_t j = i / 2;
+        if (i % 2 == 1) {
+            scaleToAffine(p[j], vInv);
+        } else {
+            gfP2 zInv;
+            zInv.Conjugate(q[j].z);
+            zInv.MulScalar(zInv, vInv);
+            scaleToAffine(q[j], zInv);
+        }
+    }
+}
+
 // The product of the Miller loop values of at most kMaxPairs pairs, with one
 // squaring per step for all of them; pair i uses −p[i] where negate[i] is set. The
 // homogeneous route multiplies the lines of a step into the value two at a time.
@@ -398,8 +460,15 @@ struct MillerState {
 template <bool kHomogeneous>
 gfP12 millerBatch(const twistPoint* const* q, const curvePoint* const* p, const bool* negate,
                   std::size_t n) {
+    twistPoint qAffine[kMaxPairs];
+    curvePoint pAffine[kMaxPairs];
+    for (std::size_t j = 0; j < n; ++j) {
+        qAffine[j].Set(*q[j]);
+        pAffine[j].Set(*p[j]);
+    }
+    makeAffineBatch(qAffine, pAffine, n);
     MillerState<kHomogeneous> state[kMaxPairs];
-    for (std::size_t j = 0; j < n; ++j) state[j].Start(*q[j], *p[j], negate[j]);
+    for (std::size_t j = 0; j < n; ++j) state[j].Start(qAffine[j], pAffine[j], negate[j]);
 
     gfP12 ret;
     ret.SetOne();
