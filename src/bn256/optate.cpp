@@ -246,10 +246,12 @@ void mulLine(gfP12& ret, const gfP2& a, const gfP2& b, const gfP2& c) {
 // six GF(p^2) products (Karatsuba on the three cross sums), and X has no tau²
 // term, so ret·(X·w + Y) by Karatsuba over the halves takes 5 + 6 + 6: 23 GF(p^2)
 // products instead of the 26 of two mulLine.
-void mulLinePair(gfP12& ret, const gfP2& a1, const gfP2& b1, const gfP2& c1, const gfP2& a2,
-                 const gfP2& b2, const gfP2& c2) {
-    gfP2 aa, bb, cc, s, t, xTau, xOne;
-    gfP6 y;
+namespace {
+
+// The product of the two lines of mulLinePair, X·w + Y with X = xTau·tau + xOne.
+void linePairProduct(gfP2& xTau, gfP2& xOne, gfP6& y, const gfP2& a1, const gfP2& b1,
+                     const gfP2& c1, const gfP2& a2, const gfP2& b2, const gfP2& c2) {
+    gfP2 aa, bb, cc, s, t;
     aa.Mul(a1, a2);
     bb.Mul(b1, b2);
     cc.Mul(c1, c2);
@@ -273,6 +275,15 @@ void mulLinePair(gfP12& ret, const gfP2& a1, const gfP2& b1, const gfP2& c1, con
     xOne.Mul(s, t);
     xOne.Sub(xOne, bb);
     xOne.Sub(xOne, cc);
+}
+
+}  // namespace
+
+void mulLinePair(gfP12& ret, const gfP2& a1, const gfP2& b1, const gfP2& c1, const gfP2& a2,
+                 const gfP2& b2, const gfP2& c2) {
+    gfP2 xTau, xOne;
+    gfP6 y;
+    linePairProduct(xTau, xOne, y, a1, b1, c1, a2, b2, c2);
 
     gfP6 v0, v1, sum, xy;
     v0.MulSparse(ret.x, xTau, xOne);
@@ -305,9 +316,16 @@ struct Lines {
     Line& Next() { return line[n++]; }
 
     // ret = ret · (every line), emptied: two lines at a time with mulLinePair where
-    // paired is set, one at a time with mulLine (the reference) otherwise.
-    void MulInto(gfP12& ret, bool paired) {
+    // paired is set, one at a time with mulLine (the reference) otherwise. With
+    // retIsOne (ret = 1, paired) the first two lines' product is ret.
+    void MulInto(gfP12& ret, bool paired, bool retIsOne = false) {
         std::size_t i = 0;
+        if (paired && retIsOne && n >= 2) {
+            const Line &l1 = line[0], &l2 = line[1];
+            ret.x.x.SetZero();
+            linePairProduct(ret.x.y, ret.x.z, ret.y, l1.a, l1.b, l1.c, l2.a, l2.b, l2.c);
+            i = 2;
+        }
         if (paired) {
             for (; i + 1 < n; i += 2) {
                 const Line &l1 = line[i], &l2 = line[i + 1];
@@ -484,7 +502,7 @@ gfP12 millerBatch(const twistPoint* const* q, const curvePoint* const* p, const 
                 s.Add(lines, s.minusA);
             }
         }
-        lines.MulInto(ret, kHomogeneous);
+        lines.MulInto(ret, kHomogeneous, i == 64);
     }
     for (std::size_t j = 0; j < n; ++j) state[j].AddFrobeniusImages(lines);
     lines.MulInto(ret, kHomogeneous);
@@ -516,6 +534,7 @@ gfP12 millerJacobian(const twistPoint& q, const curvePoint& p) {
 gfP12 millerProduct(std::span<const PairingTerm> terms) {
     gfP12 product;
     product.SetOne();
+    bool first = true;  // product = 1 still, set instead of multiplied
     const twistPoint* qs[kMaxPairs];
     const curvePoint* ps[kMaxPairs];
     bool negate[kMaxPairs];
@@ -529,7 +548,13 @@ gfP12 millerProduct(std::span<const PairingTerm> terms) {
             ++n;
         }
         if (n == kMaxPairs || (n > 0 && i + 1 == terms.size())) {
-            product.Mul(product, millerBatch<true>(qs, ps, negate, n));
+            const gfP12 batch = millerBatch<true>(qs, ps, negate, n);
+            if (first) {
+                product = batch;
+            } else {
+                product.Mul(product, batch);
+            }
+            first = false;
             n = 0;
         }
     }
