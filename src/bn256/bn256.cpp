@@ -472,7 +472,12 @@ GT PairProduct(std::span<const PairTerm> terms) {
             const PairTerm& term = terms[start + i];
             chunk[i] = {&twistPointOf(*term.g2), &curvePointOf(*term.g1), term.inverse};
         }
-        product.Mul(product, millerProduct(std::span(chunk, n)));
+        const gfP12 value = millerProduct(std::span(chunk, n));
+        if (start == 0) {
+            product = value;  // no product with one
+        } else {
+            product.Mul(product, value);
+        }
     }
     GT out;
     out.p = finalExponentiation(product);

@@ -55,12 +55,31 @@ void lineFunctionAdd(gfP2& a, gfP2& b, gfP2& c, twistPoint& rOut, const twistPoi
 void lineFunctionDouble(gfP2& a, gfP2& b, gfP2& c, twistPoint& rOut, const twistPoint& r,
                         const curvePoint& q);
 
+// The same lines for r in homogeneous projective coordinates (x = X/Z, y = Y/Z,
+// t unused), each the Jacobian line times a non-zero element of GF(p^2); r is
+// updated in place. threeB = 3·twistB; s must be affine.
+void lineFunctionDoubleProjective(gfP2& a, gfP2& b, gfP2& c, twistPoint& r, const gfP2& threeB,
+                                  const curvePoint& q);
+void lineFunctionAddProjective(gfP2& a, gfP2& b, gfP2& c, twistPoint& r, const twistPoint& s,
+                               const curvePoint& q);
+
 // ret = ret · ((a·tau + b)·w + c), exploiting the zero coefficients of the line.
 void mulLine(gfP12& ret, const gfP2& a, const gfP2& b, const gfP2& c);
 
+// ret = ret · ((a1·tau + b1)·w + c1) · ((a2·tau + b2)·w + c2): the product of the
+// two lines first, then one product with fewer GF(p^2) products than two mulLine.
+void mulLinePair(gfP12& ret, const gfP2& a1, const gfP2& b1, const gfP2& c1, const gfP2& a2,
+                 const gfP2& b2, const gfP2& c2);
+
 // The Miller loop value f_{6u+2,Q}(P) times the lines of the two Frobenius
-// corrections; q and p are not changed.
+// corrections, with the lines of homogeneous projective coordinates: the value of
+// millerJacobian times an element of GF(p^2)*, which the final exponentiation
+// removes, so both give the same pairing. q and p are not changed.
 gfP12 miller(const twistPoint& q, const curvePoint& p);
+
+// The same loop with the Jacobian lines lineFunctionDouble and lineFunctionAdd,
+// the reference for miller.
+gfP12 millerJacobian(const twistPoint& q, const curvePoint& p);
 
 // One factor of a pairing product: e(*q, *p), or its inverse when inverse is set.
 struct PairingTerm {
