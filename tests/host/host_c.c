@@ -7,7 +7,6 @@
  *
  *   host_c path/to/libhibe.so scratch-directory data-directory [threads]
  */
-#include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
 #include <stdio.h>
@@ -16,21 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "hibe/hibe.h"
-#include "hibe/hibe_list.h"
-
-typedef int64_t (*HibeSetupFn)(int64_t, StringRef, StringRef);
-typedef int64_t (*KeyGenFromMasterFn)(StringRef, StringRef, StringRef, StringRef);
-typedef ReadKey_return (*ReadKeyFn)(StringRef);
-typedef EncryptHibeMsg_return (*EncryptHibeMsgFn)(char*, int, char*, int, char*, int, int64_t);
-typedef DecryptHibeMsg_return (*DecryptHibeMsgFn)(char*, int, char*, int, char*, int, char*, int,
-                                                  int64_t);
-
-static HibeSetupFn hibeSetup;
-static KeyGenFromMasterFn keyGenFromMaster;
-static ReadKeyFn readKey;
-static EncryptHibeMsgFn encryptHibeMsg;
-static DecryptHibeMsgFn decryptHibeMsg;
+#include "host_lib.h"
 
 static int failures = 0;
 static int checks = 0;
@@ -48,20 +33,6 @@ static pthread_mutex_t counterLock = PTHREAD_MUTEX_INITIALIZER;
         pthread_mutex_unlock(&counterLock);                                          \
     } while (0)
 
-static StringRef ref(const char* s) {
-    StringRef r = {s, (int64_t)strlen(s)};
-    return r;
-}
-
-static void* resolve(void* lib, const char* name) {
-    void* f = dlsym(lib, name);
-    if (f == NULL) {
-        fprintf(stderr, "missing symbol %s\n", name);
-        exit(1);
-    }
-    return f;
-}
-
 static void writeFile(const char* path, const char* content, size_t n) {
     FILE* f = fopen(path, "wb");
     if (f == NULL || fwrite(content, 1, n, f) != n || fclose(f) != 0) {
@@ -76,26 +47,26 @@ static void testReadKey(const char* dir) {
     snprintf(path, sizeof path, "%s/key.bin", dir);
     const char content[] = {'k', 0, 'e', (char)0xff, 'y'};
     writeFile(path, content, sizeof content);
-    ReadKey_return r = readKey(ref(path));
+    ReadKey_return r = hibe.readKey(ref(path));
     CHECK(r.r0 != NULL && r.r1 == (int64_t)sizeof content);
     if (r.r0 != NULL) CHECK(memcmp(r.r0, content, sizeof content) == 0);
     free(r.r0);
 
     snprintf(path, sizeof path, "%s/empty.bin", dir);
     writeFile(path, "", 0);
-    r = readKey(ref(path));
+    r = hibe.readKey(ref(path));
     CHECK(r.r0 != NULL && r.r1 == 0);
     free(r.r0);
 
     snprintf(path, sizeof path, "%s/missing.bin", dir);
-    r = readKey(ref(path));
+    r = hibe.readKey(ref(path));
     CHECK(r.r0 == NULL && r.r1 == -1);
 
-    r = readKey(ref(dir));
+    r = hibe.readKey(ref(dir));
     CHECK(r.r0 == NULL && r.r1 == -1);
 
     StringRef empty = {NULL, 0};
-    r = readKey(empty);
+    r = hibe.readKey(empty);
     CHECK(r.r0 == NULL && r.r1 == -1);
 
     /* A zero byte after an existing file's path names no file. */
@@ -103,25 +74,25 @@ static void testReadKey(const char* dir) {
     size_t len = strlen(path);
     path[len + 1] = 'x';
     StringRef withZero = {path, (int64_t)len + 2};
-    r = readKey(withZero);
+    r = hibe.readKey(withZero);
     CHECK(r.r0 == NULL && r.r1 == -1);
 
     StringRef negative = {path, -1};
-    r = readKey(negative);
+    r = hibe.readKey(negative);
     CHECK(r.r0 == NULL && r.r1 == -1);
 }
 
 static void testFailureResults(void) {
-    EncryptHibeMsg_return e = encryptHibeMsg("m", -1, NULL, 0, NULL, 0, 0);
+    EncryptHibeMsg_return e = hibe.encrypt("m", -1, NULL, 0, NULL, 0, 0);
     CHECK(e.r0 != NULL && e.r1 == 4 && memcmp(e.r0, "null", 4) == 0);
     free(e.r0);
 
-    DecryptHibeMsg_return d = decryptHibeMsg("A", 1, NULL, -1, NULL, 0, NULL, 0, 0);
+    DecryptHibeMsg_return d = hibe.decrypt("A", 1, NULL, -1, NULL, 0, NULL, 0, 0);
     CHECK(d.r0 == NULL && d.r1 == -1);
 
     StringRef negative = {"x", -1};
-    CHECK(hibeSetup(3, negative, ref(".")) == 1);
-    CHECK(keyGenFromMaster(ref("A"), negative, ref("m"), ref("p")) == 1);
+    CHECK(hibe.setup(3, negative, ref(".")) == 1);
+    CHECK(hibe.keyGen(ref("A"), negative, ref("m"), ref("p")) == 1);
 }
 
 /* The list helper writes the layout byte for byte, and refuses what the
@@ -173,7 +144,7 @@ static const char* dataDir;
 static ReadKey_return readFile(const char* dir, const char* name) {
     char path[8192];
     if (snprintf(path, sizeof path, "%s/%s", dir, name) >= (int)sizeof path) abort();
-    return readKey(ref(path));
+    return hibe.readKey(ref(path));
 }
 
 /* Encrypts message for the receivers, each with the params at the same index. */
@@ -187,7 +158,7 @@ static EncryptHibeMsg_return encryptFor(const char* message, int count, const ch
     }
     HibeList idList = HibeListOfStrings(count, ids, NULL);
     HibeList paramsList = HibeListOfBytes(count, paramsValues, paramsLens);
-    EncryptHibeMsg_return map = encryptHibeMsg((char*)message, (int)strlen(message), idList.p,
+    EncryptHibeMsg_return map = hibe.encrypt((char*)message, (int)strlen(message), idList.p,
                                                idList.n, paramsList.p, paramsList.n, 0);
     HibeListFree(&idList);
     HibeListFree(&paramsList);
@@ -197,7 +168,7 @@ static EncryptHibeMsg_return encryptFor(const char* message, int count, const ch
 /* Whether decrypting map as id with the key and params gives message. */
 static int decryptsTo(const char* id, ReadKey_return params, ReadKey_return key,
                       EncryptHibeMsg_return map, const char* message) {
-    DecryptHibeMsg_return plain = decryptHibeMsg((char*)id, (int)strlen(id), params.r0,
+    DecryptHibeMsg_return plain = hibe.decrypt((char*)id, (int)strlen(id), params.r0,
                                                  (int)params.r1, key.r0, (int)key.r1, map.r0,
                                                  (int)map.r1, 0);
     int ok = plain.r0 != NULL && plain.r1 == (int64_t)strlen(message) &&
@@ -214,16 +185,16 @@ static void* roadThread(void* arg) {
     snprintf(params, sizeof params, "%s/own/own.params", dir);
     snprintf(keyDir, sizeof keyDir, "%s/privateKeys", dir);
 
-    CHECK(hibeSetup(2, ref("own"), ref(dir)) == 0);
-    CHECK(keyGenFromMaster(ref("T/x"), ref(dir), ref(master), ref(params)) == 0);
+    CHECK(hibe.setup(2, ref("own"), ref(dir)) == 0);
+    CHECK(hibe.keyGen(ref("T/x"), ref(dir), ref(master), ref(params)) == 0);
 
     /* A key of the shared organisation, made from its read-only files. */
     char sharedMaster[4096], sharedParams[4096];
     snprintf(sharedMaster, sizeof sharedMaster, "%s/org.masterKey", dataDir);
     snprintf(sharedParams, sizeof sharedParams, "%s/org.params", dataDir);
-    CHECK(keyGenFromMaster(ref("A/B"), ref(dir), ref(sharedMaster), ref(sharedParams)) == 0);
+    CHECK(hibe.keyGen(ref("A/B"), ref(dir), ref(sharedMaster), ref(sharedParams)) == 0);
 
-    ReadKey_return ownParams = readKey(ref(params));
+    ReadKey_return ownParams = hibe.readKey(ref(params));
     ReadKey_return orgParams = readFile(dataDir, "org.params");
     ReadKey_return ownKey = readFile(keyDir, "T#x.privateKey");
     ReadKey_return derivedKey = readFile(keyDir, "A#B.privateKey");
@@ -288,16 +259,7 @@ int main(int argc, char** argv) {
     pthread_t* ids = calloc((size_t)threads, sizeof *ids);
     if (threadDirs == NULL || ids == NULL) return 1;
 
-    void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (lib == NULL) {
-        fprintf(stderr, "cannot load %s: %s\n", argv[1], dlerror());
-        return 1;
-    }
-    hibeSetup = (HibeSetupFn)resolve(lib, "HibeSetup");
-    keyGenFromMaster = (KeyGenFromMasterFn)resolve(lib, "KeyGenFromMaster");
-    readKey = (ReadKeyFn)resolve(lib, "ReadKey");
-    encryptHibeMsg = (EncryptHibeMsgFn)resolve(lib, "EncryptHibeMsg");
-    decryptHibeMsg = (DecryptHibeMsgFn)resolve(lib, "DecryptHibeMsg");
+    loadHibe(argv[1]);
 
     /* Calls made at once after loading wait for the start-up and then behave
        like any later call. */
@@ -305,7 +267,7 @@ int main(int argc, char** argv) {
         snprintf(threadDirs[i], sizeof threadDirs[i], "%s/thread%d", dir, i);
         if (pthread_create(&ids[i], NULL, roadThread, threadDirs[i]) != 0) return 1;
     }
-    ReadKey_return first = readKey(ref(argv[0]));
+    ReadKey_return first = hibe.readKey(ref(argv[0]));
     CHECK(first.r0 != NULL && first.r1 > 0);
     free(first.r0);
     for (int i = 0; i < threads; ++i) pthread_join(ids[i], NULL);

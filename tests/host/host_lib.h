@@ -1,7 +1,7 @@
 /*
- * Shared by the fork and crash hosts: loads libhibe.so with dlopen, resolves the
- * five functions, and checks key files the way a host uses them, by decrypting
- * a message.
+ * Shared by the C hosts: loads libhibe.so with dlopen, resolves the five
+ * functions, and checks key files the way a host uses them, by decrypting a
+ * message. Every function is static inline, so a host uses only what it needs.
  */
 #ifndef HIBE_TESTS_HOST_LIB_H
 #define HIBE_TESTS_HOST_LIB_H
@@ -27,7 +27,7 @@ typedef struct {
 
 static Hibe hibe;
 
-static void* resolveOrExit(void* lib, const char* name) {
+static inline void* resolveOrExit(void* lib, const char* name) {
     void* f = dlsym(lib, name);
     if (f == NULL) {
         fprintf(stderr, "missing symbol %s\n", name);
@@ -37,7 +37,7 @@ static void* resolveOrExit(void* lib, const char* name) {
 }
 
 /* Loads the library and resolves the five functions into hibe; exits on failure. */
-static void loadHibe(const char* path) {
+static inline void loadHibe(const char* path) {
     void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (lib == NULL) {
         fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
@@ -50,24 +50,24 @@ static void loadHibe(const char* path) {
     *(void**)&hibe.decrypt = resolveOrExit(lib, "DecryptHibeMsg");
 }
 
-static StringRef ref(const char* s) {
+static inline StringRef ref(const char* s) {
     StringRef r = {s, (int64_t)strlen(s)};
     return r;
 }
 
 /* dir/name into out (PATH_MAX bytes); aborts when it does not fit. */
-static char* joinPath(char* out, const char* dir, const char* name) {
+static inline char* joinPath(char* out, const char* dir, const char* name) {
     if (snprintf(out, 4096, "%s/%s", dir, name) >= 4096) abort();
     return out;
 }
 
-static int exists(const char* path) {
+static inline int exists(const char* path) {
     struct stat st;
     return lstat(path, &st) == 0;
 }
 
 /* Sends standard output, where the setup prints its lines, to /dev/null. */
-static void silenceStdout(void) {
+static inline void silenceStdout(void) {
     int null = open("/dev/null", O_WRONLY);
     if (null >= 0) dup2(null, 1);
     if (null > 1) close(null);
@@ -75,7 +75,7 @@ static void silenceStdout(void) {
 
 /* Whether the key file of id decrypts a message encrypted for id with the params
    file: then the key and the params belong together. */
-static int keyDecrypts(const char* paramsPath, const char* keyPath, const char* id) {
+static inline int keyDecrypts(const char* paramsPath, const char* keyPath, const char* id) {
     ReadKey_return params = hibe.readKey(ref(paramsPath));
     ReadKey_return key = hibe.readKey(ref(keyPath));
     int ok = 0;
@@ -106,7 +106,7 @@ static int keyDecrypts(const char* paramsPath, const char* keyPath, const char* 
 /* Whether the master key file and the params file belong together: a key of id
    made from them (into root/privateKeys, unless one is there already) decrypts a
    message made with the params. */
-static int keyFromMasterDecrypts(const char* root, const char* master, const char* params,
+static inline int keyFromMasterDecrypts(const char* root, const char* master, const char* params,
                                  const char* id) {
     char name[4096], keyPath[4096];
     snprintf(name, sizeof name, "privateKeys/%s.privateKey", id);
@@ -121,7 +121,7 @@ static int keyFromMasterDecrypts(const char* root, const char* master, const cha
 }
 
 /* Whether the organisation org under root is complete and consistent. */
-static int orgIsConsistent(const char* root, const char* org, const char* id) {
+static inline int orgIsConsistent(const char* root, const char* org, const char* id) {
     char orgDir[4096], name[4096], master[4096], params[4096];
     joinPath(orgDir, root, org);
     snprintf(name, sizeof name, "%s.masterKey", org);
