@@ -16,13 +16,16 @@
 namespace bn256 {
 namespace {
 
+using bn256_testing::BinaryOps;
 using bn256_testing::Elements;
+using bn256_testing::ExpectAliasingSafe;
 using bn256_testing::FromStored;
 using bn256_testing::Mod;
 using bn256_testing::Mont;
 using bn256_testing::Prime;
 using bn256_testing::R;
 using bn256_testing::Stored;
+using bn256_testing::UnaryOps;
 
 using MulFn = void (*)(gfP&, const gfP&, const gfP&);
 
@@ -313,38 +316,12 @@ TEST(GfpTest, MontEncodeAndDecodeAreInverse) {
 // Every primitive with the result sharing storage with one or both operands
 // gives the value it gives into a separate result.
 TEST(GfpTest, PrimitivesAcceptAliasedResults) {
-    struct BinaryOp {
-        const char* name;
-        void (*op)(gfP&, const gfP&, const gfP&);
-    };
-    std::vector<BinaryOp> ops = {{"add", gfpAdd}, {"sub", gfpSub}, {"mul", gfpMul},
-                                 {"mulGeneric", gfpMulGeneric}};
-    if (cpuHasBMI2()) ops.push_back({"mulBMI2", gfpMulBMI2});
+    BinaryOps<gfP> binary = {{"add", gfpAdd}, {"sub", gfpSub}, {"mul", gfpMul},
+                             {"mulGeneric", gfpMulGeneric}};
+    if (cpuHasBMI2()) binary.push_back({"mulBMI2", gfpMulBMI2});
+    const UnaryOps<gfP> unary = {{"neg", gfpNeg}};
     Elements rand(6);
-    for (const auto& [name, op] : ops) {
-        SCOPED_TRACE(name);
-        for (int i = 0; i < 10; ++i) {
-            const gfP a = rand.Fp(), b = rand.Fp();
-            gfP expected, expectedSquare;
-            op(expected, a, b);
-            op(expectedSquare, a, a);
-
-            gfP x = a;
-            op(x, x, b);
-            EXPECT_EQ(x, expected) << "result = first operand";
-            gfP y = b;
-            op(y, a, y);
-            EXPECT_EQ(y, expected) << "result = second operand";
-            gfP z = a;
-            op(z, z, z);
-            EXPECT_EQ(z, expectedSquare) << "result = both operands";
-        }
-    }
-    const gfP a = rand.Fp();
-    gfP expected, x = a;
-    gfpNeg(expected, a);
-    gfpNeg(x, x);
-    EXPECT_EQ(x, expected) << "neg";
+    for (int i = 0; i < 10; ++i) ExpectAliasingSafe(binary, unary, rand.Fp(), rand.Fp());
 }
 
 TEST(GfpTest, InvertGivesTheInverseAndZeroForZero) {
