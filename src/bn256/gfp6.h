@@ -32,6 +32,15 @@ inline constexpr gfP2 xiToPMinus1Over3 = {
     {{0xb5773b104563ab30, 0x347f91c8a9aa6454, 0x7a007127242e0991, 0x1956bcd8118214ec}},
 };
 
+// xi^((p − 1)/2), the factor of y in the p-power Frobenius map carried to the
+// twist (ψ, and the lines of the Miller loop). Plain value:
+//   i-part   3505843767911556378687030309984248845540243509899259641013678093033130930403
+//   constant 2821565182194536844548159561693502659359617185244120367078079554186484126554
+inline constexpr gfP2 xiToPMinus1Over2 = {
+    {{0xa1d77ce45ffe77c7, 0x07affd117826d1db, 0x6d16bd27bb7edc6b, 0x2c87200285defecc}},
+    {{0xe4bbdd0c2936b629, 0xbb30f162e133bacb, 0x31a9d1b6f9645366, 0x253570bea500f8dd}},
+};
+
 // xi^((2p² − 2)/3) = beta, a primitive cube root of unity in GF(p) (also the
 // factor of the G1 endomorphism (x, y) -> (beta·x, y)). Plain value:
 //   2203960485148121921418603742825762020974279258880205651966

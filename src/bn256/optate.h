@@ -35,15 +35,6 @@ inline constexpr std::int8_t uNAF[63] = {
     0, 1, 0, 1, 0,  1, 0,  0, 1, 0, 0, 0, 1, 0,  -1, 0, -1, 0, -1, 0, 1, 0,
     1, 0, 0, -1, 0, 1, 0,  1, 0, -1, 0, 0, 1, 0, 1, 0, 0, 0, 1};
 
-// xi^((p − 1)/2), the factor of y in the p-power Frobenius map carried to the
-// twist. Plain value:
-//   i-part   3505843767911556378687030309984248845540243509899259641013678093033130930403
-//   constant 2821565182194536844548159561693502659359617185244120367078079554186484126554
-inline constexpr gfP2 xiToPMinus1Over2 = {
-    {{0xa1d77ce45ffe77c7, 0x07affd117826d1db, 0x6d16bd27bb7edc6b, 0x2c87200285defecc}},
-    {{0xe4bbdd0c2936b629, 0xbb30f162e133bacb, 0x31a9d1b6f9645366, 0x253570bea500f8dd}},
-};
-
 // The line through r and the affine point p, evaluated at the affine curve point q,
 // is L = (a·tau + b)·w + c; rOut = r + p with rOut.t = rOut.z². Requires
 // r.t = r.z² and pySquared = p.y². rOut must not be r or p.

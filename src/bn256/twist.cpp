@@ -5,7 +5,6 @@
 
 #include "bn256/constants.h"
 #include "bn256/endomorphism.h"
-#include "bn256/gfp12.h"
 #include "bn256/gfp6.h"
 #include "bn256/jacobian.h"
 #include "bn256/secret_mul.h"
@@ -15,18 +14,6 @@ namespace {
 
 // The curve parameter u as a machine word (bn256::u holds the same value).
 constexpr std::uint64_t kU = 4965661367192848881;
-
-// xi^((p − 1)/2), the factor of y in ψ: the cube of xi^((p − 1)/6), made once.
-// (The factor of x, xi^((p − 1)/3), is a constant of the tower.)
-const gfP2& psiFactorY() {
-    static const gfP2 factor = [] {
-        gfP2 f;
-        f.Square(xiToPMinus1Over6);
-        f.Mul(f, xiToPMinus1Over6);
-        return f;
-    }();
-    return factor;
-}
 
 // G2 under ψ for endomorphismMul and secretEndomorphismMul. The walk runs on an
 // isomorphic curve on which the whole table is affine, so that each of its
@@ -111,7 +98,7 @@ void twistPoint::Psi(const twistPoint& a) {
     x.Conjugate(a.x);
     x.Mul(x, xiToPMinus1Over3);
     y.Conjugate(a.y);
-    y.Mul(y, psiFactorY());
+    y.Mul(y, xiToPMinus1Over2);
     z.Conjugate(a.z);
     t.Conjugate(a.t);
 }
