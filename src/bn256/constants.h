@@ -9,6 +9,7 @@
 
 #include <gmpxx.h>
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -22,6 +23,9 @@ namespace bn256 {
 
 // The curve parameter u = 4965661367192848881 (63 bits).
 extern mpz_class& u;
+
+// u as a machine word, for the fixed digit forms of the powers and multiples by u.
+inline constexpr std::uint64_t kU = 4965661367192848881;
 
 // The order of G1, G2 and GT: 36u⁴ + 36u³ + 18u² + 6u + 1 =
 //   21888242871839275222246405745257275088548364400416034343698204186575808495617

@@ -1,7 +1,11 @@
 #include "bn256/optate.h"
 
+#include <array>
+#include <cstdint>
+
 #include "bn256/constants.h"
 #include "bn256/jacobian.h"
+#include "bn256/lattice.h"
 
 namespace bn256 {
 
@@ -565,16 +569,35 @@ gfP12 pairingProduct(std::span<const PairingTerm> terms) {
     return finalExponentiation(millerProduct(terms));
 }
 
+namespace {
+
+// The width-4 non-adjacent form of u and the index of its top digit (1).
+constexpr std::array<std::int8_t, kWnafDigits> kUDigits = wnaf<4>(kU);
+constexpr int kUTop = [] {
+    int top = kWnafDigits - 1;
+    while (kUDigits[top] == 0) --top;
+    return top;
+}();
+
+}  // namespace
+
 gfP12 cyclotomicPowU(const gfP12& a) {
-    gfP12 sum, inverse;
-    inverse.Conjugate(a);
-    sum.Set(a);  // the top digit, uNAF[62], is 1
-    for (int i = 61; i >= 0; --i) {
+    // odd[k] = a^(2k + 1) and inverse[k] = its inverse, for the digits ±(2k + 1).
+    gfP12 odd[4], inverse[4], square;
+    odd[0].Set(a);
+    square.CyclotomicSquare(a);
+    for (int k = 1; k < 4; ++k) odd[k].Mul(odd[k - 1], square);
+    for (int k = 0; k < 4; ++k) inverse[k].Conjugate(odd[k]);
+
+    gfP12 sum;
+    sum.Set(odd[kUDigits[kUTop] / 2]);
+    for (int i = kUTop - 1; i >= 0; --i) {
         sum.CyclotomicSquare(sum);
-        if (uNAF[i] == 1) {
-            sum.Mul(sum, a);
-        } else if (uNAF[i] == -1) {
-            sum.Mul(sum, inverse);
+        const int digit = kUDigits[i];
+        if (digit > 0) {
+            sum.Mul(sum, odd[digit / 2]);
+        } else if (digit < 0) {
+            sum.Mul(sum, inverse[-digit / 2]);
         }
     }
     return sum;

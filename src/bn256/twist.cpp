@@ -12,9 +12,6 @@
 namespace bn256 {
 namespace {
 
-// The curve parameter u as a machine word (bn256::u holds the same value).
-constexpr std::uint64_t kU = 4965661367192848881;
-
 // G2 under ψ for endomorphismMul and secretEndomorphismMul. The walk runs on an
 // isomorphic curve on which the whole table is affine, so that each of its
 // additions is a mixed one (four products fewer), and no inversion is needed.

@@ -17,6 +17,7 @@ using bn256_testing::Stored;
 
 TEST(ConstantsTest, PrimeAndOrderAreTheBnPolynomials) {
     EXPECT_EQ(u, mpz_class("4965661367192848881"));
+    EXPECT_EQ(u, mpz_class(static_cast<unsigned long>(kU)));
     const mpz_class u2 = u * u, u3 = u2 * u, u4 = u3 * u;
     EXPECT_EQ(P, 36 * u4 + 36 * u3 + 24 * u2 + 6 * u + 1);
     EXPECT_EQ(Order, 36 * u4 + 36 * u3 + 18 * u2 + 6 * u + 1);

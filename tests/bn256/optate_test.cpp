@@ -108,21 +108,6 @@ TEST_F(Pairing, SixuPlus2DigitsGiveSixUPlusTwo) {
     EXPECT_EQ(minusOnes, 8);
 }
 
-TEST_F(Pairing, UDigitsAreTheNonAdjacentFormOfU) {
-    mpz_class v = 0;
-    int nonZero = 0;
-    for (int i = 62; i >= 0; --i) {
-        v = 2 * v + uNAF[i];
-        nonZero += uNAF[i] != 0;
-        if (i > 0) {
-            EXPECT_FALSE(uNAF[i] != 0 && uNAF[i - 1] != 0) << "digits " << i << ", " << i - 1;
-        }
-    }
-    EXPECT_EQ(v, u);
-    EXPECT_EQ(uNAF[62], 1);
-    EXPECT_EQ(nonZero, 24);
-}
-
 TEST_F(Pairing, GeneratorsPairToKnownCoefficients) {
     const gfP12 e = optimalAte(twistGen, curveGen);
     EXPECT_EQ(plainValue(e.x.x.x),
