@@ -102,7 +102,7 @@ gfP6& gfP6::Square(const gfP6& a) {
 
 // For a = x·tau² + y·tau + z, with the cofactors
 //   A = z² − xi·(x·y),  B = xi·x² − y·z,  C = y² − x·z,
-// a·(C·tau² + B·tau + A) = F = xi·(C·y) + A·z + xi·(B·x), an element of GF(p^2),
+// a·(C·tau² + B·tau + A) = F = A·z + xi·(C·y + B·x), an element of GF(p^2),
 // so a⁻¹ = (C·tau² + B·tau + A)·F⁻¹. F = 0 only for a = 0, and then the result is 0.
 gfP6& gfP6::Invert(const gfP6& a) {
     gfP2 t1, A, B, C, F;
@@ -122,11 +122,10 @@ gfP6& gfP6::Invert(const gfP6& a) {
     C.Sub(C, t1);
 
     F.Mul(C, a.y);
+    t1.Mul(B, a.x);
+    F.Add(F, t1);
     F.MulXi(F);
     t1.Mul(A, a.z);
-    F.Add(F, t1);
-    t1.Mul(B, a.x);
-    t1.MulXi(t1);
     F.Add(F, t1);
 
     F.Invert(F);
