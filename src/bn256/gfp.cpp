@@ -196,12 +196,13 @@ struct Transition {
 // 2^(19 − i) until the end). Each row lives in one signed 64-bit word,
 //   row = x + U·2^19 + V·2^40,
 // with x the low bits of f (or g) as a signed number in [−2^18, 2^18): x ≡ f
-// modulo 2^19, which decides the 19 steps, and the halving of (g ± f)/2 keeps x in
-// its range. The row stays an exact integer: U·2^19 + x is below 2^39 in magnitude
-// and the top term below 2^60 (2^61 just before a halving), so the entries are read
-// back by rounding shifts. One step is then an addition and a shift on one word,
-// with the row that is added (±f when g is odd) chosen from the previous step's
-// f and η, off the chain through g.
+// modulo 2^19, which decides the 19 steps; the halving of (g ± f)/2 keeps x in its
+// range, and so does −f (f is odd). The row stays an exact integer: U·2^19 + x is
+// below 2^39 in magnitude and the whole row below 2^61 even just before a halving,
+// so the entries are read back by rounding shifts. One step is then sixteen
+// instructions on the two rows and η, with conditional moves and no branch: the
+// row that is added (±f, or 0 when g is even), the swap, one addition and one
+// shift.
 constexpr int kJump = 19;
 
 [[gnu::always_inline]] inline std::int64_t jump(std::int64_t eta, std::uint64_t f, std::uint64_t g, Transition& t) {
@@ -215,23 +216,23 @@ constexpr int kJump = 19;
     const std::int64_t zero = 0;
     __asm__(
         ".rept 19\n\t"
-        // swapped = ¬η − 1, the η after a swap.
-        "movq $-2, %[swapped]\n\t"
-        "subq %[eta], %[swapped]\n\t"
+        "movq %[g], %[bit]\n\t"
+        "shlq $63, %[bit]\n\t"
         // add = −f row when η < 0, else the f row; kept when g is odd, else 0.
         "movq %[f], %[add]\n\t"
         "negq %[add]\n\t"
         "testq %[eta], %[eta]\n\t"
         "cmovnsq %[f], %[add]\n\t"
-        // A swap when η < 0 and g is odd: the sign of η & (g << 63).
-        "movq %[g], %[bit]\n\t"
-        "shlq $63, %[bit]\n\t"
-        "testq %[bit], %[eta]\n\t"
-        "leaq -1(%[eta]), %[eta]\n\t"
-        "cmovsq %[swapped], %[eta]\n\t"
-        "cmovsq %[g], %[f]\n\t"
         "testq $1, %[g]\n\t"
         "cmovzq %[zero], %[add]\n\t"
+        // swapped = ¬η − 1, the η after a swap.
+        "movq $-2, %[swapped]\n\t"
+        "subq %[eta], %[swapped]\n\t"
+        // A swap when η < 0 and g is odd: the sign of η & (g << 63).
+        "testq %[bit], %[eta]\n\t"
+        "cmovsq %[g], %[f]\n\t"
+        "leaq -1(%[eta]), %[eta]\n\t"
+        "cmovsq %[swapped], %[eta]\n\t"
         "addq %[add], %[g]\n\t"
         "sarq $1, %[g]\n\t"
         ".endr\n\t"
