@@ -286,38 +286,61 @@ std::int64_t divstepBatch(int jumps, std::int64_t eta, std::uint64_t f, std::uin
     return eta;
 }
 
-// out = (x·a + y·b)/2^62, an exact division for the rows of a transition applied
-// to (f, g). out may not be a or b.
-void combine(Signed62& out, const Signed62& a, const Signed62& b, std::int64_t x,
-             std::int64_t y) {
-    i128 c = static_cast<i128>(x) * a.v[0] + static_cast<i128>(y) * b.v[0];
-    c >>= 62;
+// (f, g) = ((u·f + v·g)/2^62, (q·f + r·g)/2^62); both divisions are exact. With
+// only set, g is left as it is and only f is updated.
+template <bool only>
+void updateFG(Signed62& f, Signed62& g, const Transition& t) {
+    i128 cf = static_cast<i128>(t.u) * f.v[0] + static_cast<i128>(t.v) * g.v[0];
+    i128 cg = only ? 0 : static_cast<i128>(t.q) * f.v[0] + static_cast<i128>(t.r) * g.v[0];
+    cf >>= 62;
+    cg >>= 62;
     for (int i = 1; i < 5; ++i) {
-        c += static_cast<i128>(x) * a.v[i] + static_cast<i128>(y) * b.v[i];
-        out.v[i - 1] = static_cast<std::int64_t>(static_cast<std::uint64_t>(c) & kMask62);
-        c >>= 62;
+        cf += static_cast<i128>(t.u) * f.v[i] + static_cast<i128>(t.v) * g.v[i];
+        if (!only) cg += static_cast<i128>(t.q) * f.v[i] + static_cast<i128>(t.r) * g.v[i];
+        f.v[i - 1] = static_cast<std::int64_t>(static_cast<std::uint64_t>(cf) & kMask62);
+        if (!only) {
+            g.v[i - 1] = static_cast<std::int64_t>(static_cast<std::uint64_t>(cg) & kMask62);
+        }
+        cf >>= 62;
+        cg >>= 62;
     }
-    out.v[4] = static_cast<std::int64_t>(c);
+    f.v[4] = static_cast<std::int64_t>(cf);
+    if (!only) g.v[4] = static_cast<std::int64_t>(cg);
 }
 
-// out = (x·a + y·b)/2^62 mod p for a and b in (−2p, p): m·p is added first so that
-// the division is exact (m = −(x·a + y·b)·p^−1 mod 2^62), together with x·p or y·p
-// for a negative a or b. Keeps out in (−2p, p). out may not be a or b.
-void combineModP(Signed62& out, const Signed62& a, const Signed62& b, std::int64_t x,
-                 std::int64_t y) {
-    std::int64_t m = (x & (a.v[4] >> 63)) + (y & (b.v[4] >> 63));
-    i128 c = static_cast<i128>(x) * a.v[0] + static_cast<i128>(y) * b.v[0];
-    m -= static_cast<std::int64_t>((kPInv62 * static_cast<std::uint64_t>(c) +
-                                    static_cast<std::uint64_t>(m)) & kMask62);
-    c += static_cast<i128>(kP62.v[0]) * m;
-    c >>= 62;
+// (d, e) = ((u·d + v·e)/2^62, (q·d + r·e)/2^62) mod p: md·p and me·p are added first
+// so that the divisions are exact (md = −(u·d + v·e)·p^−1 mod 2^62), together with
+// u·p or v·p for a negative d or e. Keeps d and e in (−2p, p). With only set, e is
+// left as it is and only d is updated.
+template <bool only>
+void updateDE(Signed62& d, Signed62& e, const Transition& t) {
+    const std::int64_t sd = d.v[4] >> 63, se = e.v[4] >> 63;
+    std::int64_t md = (t.u & sd) + (t.v & se);
+    std::int64_t me = (t.q & sd) + (t.r & se);
+    i128 cd = static_cast<i128>(t.u) * d.v[0] + static_cast<i128>(t.v) * e.v[0];
+    i128 ce = static_cast<i128>(t.q) * d.v[0] + static_cast<i128>(t.r) * e.v[0];
+    md -= static_cast<std::int64_t>((kPInv62 * static_cast<std::uint64_t>(cd) +
+                                     static_cast<std::uint64_t>(md)) & kMask62);
+    me -= static_cast<std::int64_t>((kPInv62 * static_cast<std::uint64_t>(ce) +
+                                     static_cast<std::uint64_t>(me)) & kMask62);
+    cd += static_cast<i128>(kP62.v[0]) * md;
+    ce += static_cast<i128>(kP62.v[0]) * me;
+    cd >>= 62;
+    ce >>= 62;
     for (int i = 1; i < 5; ++i) {
-        c += static_cast<i128>(x) * a.v[i] + static_cast<i128>(y) * b.v[i] +
-             static_cast<i128>(kP62.v[i]) * m;
-        out.v[i - 1] = static_cast<std::int64_t>(static_cast<std::uint64_t>(c) & kMask62);
-        c >>= 62;
+        cd += static_cast<i128>(t.u) * d.v[i] + static_cast<i128>(t.v) * e.v[i] +
+              static_cast<i128>(kP62.v[i]) * md;
+        ce += static_cast<i128>(t.q) * d.v[i] + static_cast<i128>(t.r) * e.v[i] +
+              static_cast<i128>(kP62.v[i]) * me;
+        d.v[i - 1] = static_cast<std::int64_t>(static_cast<std::uint64_t>(cd) & kMask62);
+        if (!only) {
+            e.v[i - 1] = static_cast<std::int64_t>(static_cast<std::uint64_t>(ce) & kMask62);
+        }
+        cd >>= 62;
+        ce >>= 62;
     }
-    out.v[4] = static_cast<std::int64_t>(c);
+    d.v[4] = static_cast<std::int64_t>(cd);
+    if (!only) e.v[4] = static_cast<std::int64_t>(ce);
 }
 
 // Carries limbs 0 to 3 into [0, 2^62), the rest into limb 4.
@@ -382,16 +405,12 @@ gfP& gfP::Invert(const gfP& f) {
                            static_cast<std::uint64_t>(g.v[0]), t);
         // f and g first: the next batch waits only for their low limbs, and d and e
         // are updated while it runs.
-        Signed62 next[4];
-        combine(next[0], fs, g, t.u, t.v);
-        if (!last) combine(next[1], fs, g, t.q, t.r);
-        combineModP(next[2], d, e, t.u, t.v);
-        if (!last) combineModP(next[3], d, e, t.q, t.r);
-        fs = next[0];
-        d = next[2];
-        if (!last) {
-            g = next[1];
-            e = next[3];
+        if (last) {
+            updateFG<true>(fs, g, t);
+            updateDE<true>(d, e, t);
+        } else {
+            updateFG<false>(fs, g, t);
+            updateDE<false>(d, e, t);
         }
     }
 
