@@ -185,43 +185,42 @@ struct Transition {
 // δ is kept as the integer η = −δ − 1/2, so δ > 0 is η < 0, a swap makes η
 // −η − 2 = ¬η − 1 and any other step η − 1.
 //
-// A jump runs kJump = 19 of them on the low bits of f and g, which decide them, and
-// returns the transition: 2^19·(f', g') = (u·f + v·g, q·f + r·g), with |u| + |v| and
-// |q| + |r| at most 2^19. After i steps the transition scaled by 2^(19 − i) has
-// integer entries (U, V, Q, R) with f_i = (U·f + V·g)/2^19, so a step is
+// A jump runs kJump = 20 of them on the low bits of f and g, which decide them, and
+// returns the transition: 2^20·(f', g') = (u·f + v·g, q·f + r·g), with |u| + |v| and
+// |q| + |r| at most 2^20. After i steps the transition scaled by 2^(20 − i) has
+// integer entries (U, V, Q, R) with f_i = (U·f + V·g)/2^20, so a step is
 //   swap:     (f, U, V) <- (g, Q, R), (g, Q, R) <- ((g, Q, R) − (f, U, V))/2
 //   g odd:    (g, Q, R) <- ((g, Q, R) + (f, U, V))/2
 //   g even:   (g, Q, R) <- (g, Q, R)/2
 // where the halvings of U, V, Q and R are exact (the entries are multiples of
-// 2^(19 − i) until the end). Each row lives in one signed 64-bit word,
-//   row = x + U·2^19 + V·2^40,
-// with x the low bits of f (or g) as a signed number in [−2^18, 2^18): x ≡ f
-// modulo 2^19, which decides the 19 steps; the halving of (g ± f)/2 keeps x in its
-// range, and so does −f (f is odd). The row stays an exact integer: U·2^19 + x is
-// below 2^39 in magnitude and the whole row below 2^61 even just before a halving,
-// so the entries are read back by rounding shifts. One step is then seventeen
-// instructions on the two rows and η, with conditional moves and no branch: the
-// row that is added (±f, or 0 when g is even), the swap, one shift and one
-// addition.
-constexpr int kJump = 19;
+// 2^(20 − i) until the end), and |U| + |V|, |Q| + |R| stay at most 2^20. Each row
+// lives in one signed 64-bit word,
+//   row = x + U·2^20 + V·2^42,
+// with x the low bits of f (or g) as a signed number in [−2^19, 2^19): x ≡ f
+// modulo 2^20, which decides the 20 steps; the halving of (g ± f)/2 keeps x in its
+// range, and so does −f (f is odd). The row is an exact integer below 2^62 + 2^19
+// in magnitude, with x + U·2^20 below 2^41, so the entries are read back by
+// rounding shifts. The f row is odd and kept halved, half = (f row − 1)/2: with g
+// and ±(f row) odd, (g ± f row)/2 = (g >> 1) − half or (g >> 1) + half + 1, so the
+// sum g ± f row (which could pass 2^63) is never formed, and after a swap the new
+// half is g >> 1. One step is then seventeen instructions on g, half and η, with
+// conditional moves and no branch: the term that is added (−half, half + 1, or 0
+// when g is even), the swap, one shift and one addition.
+constexpr int kJump = 20;
 
 [[gnu::always_inline]] inline std::int64_t jump(std::int64_t eta, std::uint64_t f, std::uint64_t g,
                                                 Transition& t) {
-    constexpr int kV = 40;
-    const auto low = [](std::uint64_t x) {  // x mod 2^19 in [−2^18, 2^18)
+    constexpr int kV = 2 * kJump + 2;
+    const auto low = [](std::uint64_t x) {  // x mod 2^20 in [−2^19, 2^19)
         return static_cast<std::int64_t>(x << (64 - kJump)) >> (64 - kJump);
     };
-    std::int64_t fRow = low(f) + (std::int64_t{1} << (2 * kJump));  // U = 2^19
-    std::int64_t gRow = low(g) + (std::int64_t{1} << (kJump + kV));  // R = 2^19
-    // The f row is odd: it is kept as half = (f row − 1)/2. With g and the row that
-    // is added both odd, (g ± f row)/2 = (g >> 1) + ((±f row) >> 1) + 1, which is
-    // (g >> 1) − half for −f row and (g >> 1) + half + 1 for +f row; and after a
-    // swap the new half is g >> 1.
+    const std::int64_t fRow = low(f) + (std::int64_t{1} << (2 * kJump));  // U = 2^20
+    std::int64_t gRow = low(g) + (std::int64_t{1} << (kJump + kV));        // R = 2^20
     std::int64_t half = fRow >> 1;
     std::int64_t add, plus, bit, swapped;
     const std::int64_t zero = 0;
     __asm__(
-        ".rept 19\n\t"
+        ".rept %c[steps]\n\t"
         "movq %[g], %[bit]\n\t"
         "shlq $63, %[bit]\n\t"
         // add = −half when η < 0, else half + 1; kept when g is odd, else 0.
@@ -245,16 +244,15 @@ constexpr int kJump = 19;
         ".endr\n\t"
         : [half] "+r"(half), [g] "+r"(gRow), [eta] "+r"(eta), [add] "=&r"(add),
           [plus] "=&r"(plus), [bit] "=&r"(bit), [swapped] "=&r"(swapped)
-        : [zero] "r"(zero)
+        : [zero] "r"(zero), [steps] "i"(kJump)
         : "cc");
-    fRow = 2 * half + 1;
-    // row = x + U·2^19 + V·2^40 with |x + U·2^19| < 2^39: V, then U, by rounding.
+    // row = x + U·2^20 + V·2^42 with |x + U·2^20| < 2^41: V, then U, by rounding.
     const auto split = [](std::int64_t row, std::int64_t& a, std::int64_t& b) {
         b = (row + (std::int64_t{1} << (kV - 1))) >> kV;
         row -= static_cast<std::int64_t>(static_cast<std::uint64_t>(b) << kV);
         a = (row + (std::int64_t{1} << (kJump - 1))) >> kJump;
     };
-    split(fRow, t.u, t.v);
+    split(2 * half + 1, t.u, t.v);
     split(gRow, t.q, t.r);
     return eta;
 }
@@ -265,23 +263,22 @@ void compose(Transition& a, const Transition& b) {
          b.q * a.v + b.r * a.r};
 }
 
-// The transition of a batch of jumps (3·19 = 57 divsteps at most) from the low 64
+// The transition of a batch of three jumps (60 divsteps) from the low 64
 // bits of f and g, scaled to the scale of the limbs: 2^62·(f', g') = (u·f + v·g,
 // q·f + r·g), with |u| + |v| and |q| + |r| at most 2^62. Before each later jump the
 // low bits of the new f and g are (u·f + v·g)/2^k mod 2^64 (the products wrap modulo
-// 2^64, which leaves 64 − k exact low bits, at least the 19 a jump reads). Returns
+// 2^64, which leaves 64 − k exact low bits, at least the 20 a jump reads). Returns
 // the new η.
-std::int64_t divstepBatch(int jumps, std::int64_t eta, std::uint64_t f, std::uint64_t g,
-                          Transition& t) {
+std::int64_t divsteps60(std::int64_t eta, std::uint64_t f, std::uint64_t g, Transition& t) {
     eta = jump(eta, f, g, t);
-    for (int k = kJump; k < jumps * kJump; k += kJump) {
+    for (int k = kJump; k < 3 * kJump; k += kJump) {
         const auto u = static_cast<std::uint64_t>(t.u), v = static_cast<std::uint64_t>(t.v);
         const auto q = static_cast<std::uint64_t>(t.q), r = static_cast<std::uint64_t>(t.r);
         Transition next;
         eta = jump(eta, (u * f + v * g) >> k, (q * f + r * g) >> k, next);
         compose(t, next);
     }
-    const std::int64_t scale = std::int64_t{1} << (62 - jumps * kJump);
+    constexpr std::int64_t scale = std::int64_t{1} << (62 - 3 * kJump);
     t = {t.u * scale, t.v * scale, t.q * scale, t.r * scale};
     return eta;
 }
@@ -373,13 +370,13 @@ gfP newGFp(std::int64_t x) {
 }
 
 // The safegcd inversion of Bernstein and Yang ("Fast constant-time gcd computation
-// and modular inversion"), in the variant that starts δ at 1/2: 1.4 µs against
-// 5.6 µs for the power p − 2 here. Constant time in f: 10 batches of 57 divsteps
-// and one of 38, no branch and no memory index depends on f.
+// and modular inversion"), in the variant that starts δ at 1/2: 1.3 µs against
+// 5.6 µs for the power p − 2 here. Constant time in f: 10 batches of 60 divsteps,
+// no branch and no memory index depends on f.
 //
 // How many divsteps: for inputs below 2^256 this variant reaches g = 0 within 590
 // divsteps (a published bound computed for this variant; Bernstein and Yang's own
-// bound for the variant that starts δ at 1 is 735 for our 254-bit inputs). The 608
+// bound for the variant that starts δ at 1 is 735 for our 254-bit inputs). The 600
 // run here are past that, and once g = 0 further steps only halve 0 and leave f, d
 // and the result as they are.
 //
@@ -397,12 +394,12 @@ gfP& gfP::Invert(const gfP& f) {
                    static_cast<std::int64_t>(l[3] >> 56)}};
     Signed62 d = {{0, 0, 0, 0, 0}}, e = {{1, 0, 0, 0, 0}};
     std::int64_t eta = -1;  // −δ − 1/2, δ = 1/2
-    for (int batch = 0; batch < 11; ++batch) {
-        // The last batch runs 38 divsteps, and only f (its sign) and d are read after it.
-        const bool last = batch == 10;
+    for (int batch = 0; batch < 10; ++batch) {
+        // Only f (its sign) and d are read after the last batch.
+        const bool last = batch == 9;
         Transition t;
-        eta = divstepBatch(last ? 2 : 3, eta, static_cast<std::uint64_t>(fs.v[0]),
-                           static_cast<std::uint64_t>(g.v[0]), t);
+        eta = divsteps60(eta, static_cast<std::uint64_t>(fs.v[0]),
+                         static_cast<std::uint64_t>(g.v[0]), t);
         // f and g first: the next batch waits only for their low limbs, and d and e
         // are updated while it runs.
         if (last) {
