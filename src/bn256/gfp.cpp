@@ -172,8 +172,8 @@ constexpr Signed62 kP62 = {{0x3c208c16d87cfd47, 0x1e05aa45a1c72a34, 0x05045b6818
                             0x19139cb84c680a6e, 0x30}};
 constexpr std::uint64_t kPInv62 = 0x382df87d1b799c77;  // p^−1 mod 2^62
 
-// The transition of one batch of divsteps, scaled so that 2^62·(f', g') =
-// (u·f + v·g, q·f + r·g).
+// The transition of some divsteps at a scale 2^k: 2^k·(f', g') = (u·f + v·g,
+// q·f + r·g). A jump gives it at k = 20, a batch at k = 62, the limbs' scale.
 struct Transition {
     std::int64_t u, v, q, r;
 };
