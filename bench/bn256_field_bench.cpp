@@ -142,6 +142,16 @@ void BM_GfP2Square(benchmark::State& state) {
 }
 BENCHMARK(BM_GfP2Square);
 
+void BM_GfP2Invert(benchmark::State& state) {
+    std::mt19937_64 rng(2);
+    gfP2 a = Element2(rng);
+    for (auto _ : state) {
+        a.Invert(a);
+        benchmark::DoNotOptimize(a);
+    }
+}
+BENCHMARK(BM_GfP2Invert);
+
 void BM_GfP6Mul(benchmark::State& state) {
     std::mt19937_64 rng(3);
     gfP6 a = Element6(rng), b = Element6(rng);
@@ -151,6 +161,26 @@ void BM_GfP6Mul(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_GfP6Mul);
+
+void BM_GfP6Square(benchmark::State& state) {
+    std::mt19937_64 rng(3);
+    gfP6 a = Element6(rng);
+    for (auto _ : state) {
+        a.Square(a);
+        benchmark::DoNotOptimize(a);
+    }
+}
+BENCHMARK(BM_GfP6Square);
+
+void BM_GfP6Invert(benchmark::State& state) {
+    std::mt19937_64 rng(3);
+    gfP6 a = Element6(rng);
+    for (auto _ : state) {
+        a.Invert(a);
+        benchmark::DoNotOptimize(a);
+    }
+}
+BENCHMARK(BM_GfP6Invert);
 
 void BM_GfP12Mul(benchmark::State& state) {
     std::mt19937_64 rng(4);

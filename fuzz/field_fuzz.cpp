@@ -13,7 +13,8 @@
 //     products of these two (below 2p each): (a + b)(a − b + p)·R^−1 mod p
 //   gfpNineAPlus: 9·a + b mod p and 9·a − b mod p
 //   gfpMulWideBMI2 (with BMI2, optimised builds): the 512-bit (a + b)(a − b + p),
-//     and gfpReduceWideBMI2 of it: that times R^−1 mod p
+//     and gfpReduceWideBMI2 of it: that times R^−1 mod p; gfpWideAdd of it and
+//     the 512-bit a·b (below 5p² < p·R), and gfpReduceWideBMI2 of that sum
 // each also with the result aliasing an operand. The unreduced first 32 input
 // bytes, read big-endian, also go through gfP::Unmarshal, which must accept them
 // exactly when they are below p and then write the same bytes back.
@@ -203,6 +204,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(wideValue == (x + y) * (x - y + p));
         bn256::gfpReduceWideBMI2(c, wide);
         FUZZ_CHECK(c == ToGfP(Mod((x + y) * (x - y + p) * ref->rInverse, p)));
+        bn256::gfPWide product;
+        bn256::gfpMulWideBMI2(product, a, b);
+        bn256::gfpWideAdd(wide, wide, product);
+        mpz_import(wideValue.get_mpz_t(), 8, -1, sizeof(std::uint64_t), 0, 0, wide.limbs);
+        FUZZ_CHECK(wideValue == (x + y) * (x - y + p) + x * y);
+        bn256::gfpReduceWideBMI2(c, wide);
+        FUZZ_CHECK(c == ToGfP(Mod(((x + y) * (x - y + p) + x * y) * ref->rInverse, p)));
     }
 #endif
     CheckBinary(bn256::gfpNineAPlus<false>, a, b, ToGfP(Mod(9 * x + y, p)));

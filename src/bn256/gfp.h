@@ -327,6 +327,16 @@ inline unsigned char gfpWideSub(gfPWide& w, const gfPWide& a, const gfPWide& b) 
     return borrow;
 }
 
+// w = a + b mod 2^512.
+inline void gfpWideAdd(gfPWide& w, const gfPWide& a, const gfPWide& b) {
+    unsigned char carry = 0;
+    for (int i = 0; i < 8; ++i) {
+        unsigned long long s;
+        carry = _addcarry_u64(carry, a.limbs[i], b.limbs[i], &s);
+        w.limbs[i] = s;
+    }
+}
+
 // w = w + p·R (p added to limbs 4..7) when add is 1, w when it is 0, mod 2^512.
 inline void gfpWideAddPRWhere(gfPWide& w, unsigned char add) {
     const std::uint64_t mask = 0 - static_cast<std::uint64_t>(add);

@@ -111,12 +111,13 @@ struct gfP2 {
         gfP sa, sb;
         gfpAddLazy(sa, a.x, a.y);
         gfpAddLazy(sb, b.x, b.y);
-        gfPWide v0, v1, s;
+        gfPWide v0, v1, s, t;
         gfpMulWideBMI2(v0, a.x, b.x);
         gfpMulWideBMI2(v1, a.y, b.y);
         gfpMulWideBMI2(s, sa, sb);
-        gfpWideSub(s, s, v0);
-        gfpWideSub(s, s, v1);
+        // v0 + v1 while the third product is formed: one subtraction after it.
+        gfpWideAdd(t, v0, v1);
+        gfpWideSub(s, s, t);
         gfpWideAddPRWhere(v1, gfpWideSub(v1, v1, v0));
         gfpReduceWideBMI2(x, s);
         gfpReduceWideBMI2(y, v1);

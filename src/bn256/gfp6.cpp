@@ -66,35 +66,33 @@ gfP6& gfP6::MulSparse(const gfP6& a, const gfP2& b1, const gfP2& b0) {
     return *this;
 }
 
-// The formulas of Mul with b = a, squarings only:
-//   z = xi·((ax + ay)² − v1 − v2) + v0
-//   y = (ay + az)² − v0 − v1 + xi·v2
-//   x = (ax + az)² − v0 + v1 − v2,   v0 = az², v1 = ay², v2 = ax²
+// Chung–Hasan's second squaring ("Asymmetric squaring formulae", SQR2): three
+// squarings and two products instead of the six squarings of Karatsuba. With
+//   s0 = z², s1 = 2·z·y, s2 = (z − y + x)², s3 = 2·y·x, s4 = x²,
+// and tau³ = xi,
+//   (x·tau² + y·tau + z)² = (s0 + xi·s3) + (s1 + xi·s4)·tau + (s1 + s2 + s3 − s0 − s4)·tau²,
+// since s2 = z² + y² + x² − 2·z·y + 2·z·x − 2·y·x. The same value as Mul(a, a).
 gfP6& gfP6::Square(const gfP6& a) {
-    gfP2 v0, v1, v2, c0, c1, c2, t;
-    v0.Square(a.z);
-    v1.Square(a.y);
-    v2.Square(a.x);
+    gfP2 s0, s1, s2, s3, s4, t;
+    s0.Square(a.z);
+    s4.Square(a.x);
+    t.Add(a.z, a.z);
+    s1.Mul(t, a.y);
+    t.Add(a.y, a.y);
+    s3.Mul(t, a.x);
+    t.Sub(a.z, a.y);
+    t.Add(t, a.x);
+    s2.Square(t);
 
-    c0.Add(a.x, a.y);
-    c0.Square(c0);
-    c0.Sub(c0, v1);
-    c0.Sub(c0, v2);
-    c0.MulXi(c0);
-    c0.Add(c0, v0);
-
-    c1.Add(a.y, a.z);
-    c1.Square(c1);
-    c1.Sub(c1, v0);
-    c1.Sub(c1, v1);
-    t.MulXi(v2);
-    c1.Add(c1, t);
-
-    c2.Add(a.x, a.z);
-    c2.Square(c2);
-    c2.Sub(c2, v0);
-    c2.Add(c2, v1);
-    c2.Sub(c2, v2);
+    gfP2 c0, c1, c2;
+    c2.Add(s1, s2);
+    c2.Add(c2, s3);
+    c2.Sub(c2, s0);
+    c2.Sub(c2, s4);
+    c0.MulXi(s3);
+    c0.Add(c0, s0);
+    c1.MulXi(s4);
+    c1.Add(c1, s1);
 
     x = c2;
     y = c1;
@@ -104,7 +102,7 @@ gfP6& gfP6::Square(const gfP6& a) {
 
 // For a = x·tau² + y·tau + z, with the cofactors
 //   A = z² − xi·(x·y),  B = xi·x² − y·z,  C = y² − x·z,
-// a·(C·tau² + B·tau + A) = F = xi·(C·y) + A·z + xi·(B·x), an element of GF(p^2),
+// a·(C·tau² + B·tau + A) = F = A·z + xi·(C·y + B·x), an element of GF(p^2),
 // so a⁻¹ = (C·tau² + B·tau + A)·F⁻¹. F = 0 only for a = 0, and then the result is 0.
 gfP6& gfP6::Invert(const gfP6& a) {
     gfP2 t1, A, B, C, F;
@@ -124,11 +122,10 @@ gfP6& gfP6::Invert(const gfP6& a) {
     C.Sub(C, t1);
 
     F.Mul(C, a.y);
+    t1.Mul(B, a.x);
+    F.Add(F, t1);
     F.MulXi(F);
     t1.Mul(A, a.z);
-    F.Add(F, t1);
-    t1.Mul(B, a.x);
-    t1.MulXi(t1);
     F.Add(F, t1);
 
     F.Invert(F);

@@ -160,6 +160,13 @@ std::vector<F> EdgeAndRandom(std::function<F()> random, int count) {
     return out;
 }
 
+// The inverse as a route: a·a⁻¹ is one, and zero for a = 0 (whose inverse is 0).
+template <typename F>
+FastRoute<F> InverseRoute() {
+    return {"Invert", [](const F& a, const F&) { return F{}.Mul(a, F{}.Invert(a)); },
+            [](const F& a, const F&) { return a.IsZero() ? F{} : F{}.SetOne(); }};
+}
+
 // Every route gives its reference value on each input a (with the next input as
 // b), on both Montgomery-product paths.
 template <typename F>

@@ -29,7 +29,8 @@ gfP12 Cyclotomic(const gfP12& f) {
 }
 
 // Every fast route of this layer gives the reference value: Mul and the
-// schoolbook product on edge and random elements, CyclotomicSquare and Square on
+// schoolbook product on edge and random elements (where also the inverse times its
+// element is one), CyclotomicSquare and Square on
 // the same elements taken into the cyclotomic subgroup (zero left out).
 TEST(GfP12Test, FastRoutesMatchReferences) {
     Elements rand(48);
@@ -40,7 +41,8 @@ TEST(GfP12Test, FastRoutesMatchReferences) {
 
     bn256_testing::ExpectFastRoutesMatch<gfP12>(
         {{"Mul", [](const gfP12& a, const gfP12& b) { return gfP12{}.Mul(a, b); },
-          [](const gfP12& a, const gfP12& b) { return gfP12{}.MulSchoolbook(a, b); }}},
+          [](const gfP12& a, const gfP12& b) { return gfP12{}.MulSchoolbook(a, b); }},
+         bn256_testing::InverseRoute<gfP12>()},
         any);
     bn256_testing::ExpectFastRoutesMatch<gfP12>(
         {{"CyclotomicSquare",

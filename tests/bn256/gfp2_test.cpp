@@ -119,7 +119,7 @@ TEST(GfP2Test, DecodeOfOneIsPlain) {
 // Every operation with its receiver sharing storage with an operand gives what
 // it gives into a separate receiver.
 // Every fast route of this layer gives the reference value on edge and random
-// elements.
+// elements, and the inverse times its element is one.
 TEST(GfP2Test, FastRoutesMatchReferences) {
     Elements rand(26);
     bn256_testing::ExpectFastRoutesMatch<gfP2>(
@@ -130,7 +130,8 @@ TEST(GfP2Test, FastRoutesMatchReferences) {
          {"MulXi", [](const gfP2& a, const gfP2&) { return gfP2{}.MulXi(a); },
           [](const gfP2& a, const gfP2&) {
               return gfP2{}.MulSchoolbook(a, gfP2{newGFp(1), newGFp(9)});
-          }}},
+          }},
+         bn256_testing::InverseRoute<gfP2>()},
         bn256_testing::EdgeAndRandom<gfP2>([&] { return rand.Fp2(); }, 20));
 }
 

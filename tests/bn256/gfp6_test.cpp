@@ -158,12 +158,16 @@ TEST(GfP6Test, StringJoinsCoefficients) {
 }
 
 // Every fast route of this layer gives the reference value on edge and random
-// elements: MulSparse is Mul by an element whose tau² coefficient is zero.
+// elements: MulSparse is Mul by an element whose tau² coefficient is zero, Square
+// (Chung–Hasan) is Mul of a by itself, and the inverse times its element is one.
 TEST(GfP6Test, FastRoutesMatchReferences) {
     Elements rand(38);
     bn256_testing::ExpectFastRoutesMatch<gfP6>(
         {{"MulSparse", [](const gfP6& a, const gfP6& b) { return gfP6{}.MulSparse(a, b.y, b.z); },
-          [](const gfP6& a, const gfP6& b) { return gfP6{}.Mul(a, gfP6{gfP2{}, b.y, b.z}); }}},
+          [](const gfP6& a, const gfP6& b) { return gfP6{}.Mul(a, gfP6{gfP2{}, b.y, b.z}); }},
+         {"Square", [](const gfP6& a, const gfP6&) { return gfP6{}.Square(a); },
+          [](const gfP6& a, const gfP6&) { return gfP6{}.Mul(a, a); }},
+         bn256_testing::InverseRoute<gfP6>()},
         bn256_testing::EdgeAndRandom<gfP6>([&] { return rand.Fp6(); }, 8));
 }
 

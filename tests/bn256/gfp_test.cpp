@@ -346,16 +346,24 @@ TEST(GfpTest, InvertGivesTheInverseAndZeroForZero) {
 }
 
 // Every fast route of this layer gives the reference value: Invert (divsteps) and
-// InvertFermat, checked also against GMP, on edge stored integers (0, 1, 2, 2^62
-// and 2^64 around the limb splits of the divsteps, p − 2, p − 1, the Montgomery
-// one) and many random elements.
+// InvertFermat, checked also against GMP, on edge stored integers (0, small values,
+// 2^62 and 2^64 around the limb splits of the divsteps, p − 2, p − 1, (p − 1)/2, the
+// Montgomery one; every power of two and every run of ones 2^k − 1 below p, which
+// keep g even or odd for long stretches of divsteps; runs of zeros between two ones
+// and p − 2^k) and many random elements.
 TEST(GfpTest, FastRoutesMatchReferences) {
     std::vector<gfP> inputs;
     const mpz_class one = 1;
     for (const mpz_class& v : std::vector<mpz_class>{
-             0, 1, 2, (one << 62) - 1, one << 62, one << 64, (one << 248) + 1, Prime() - 2,
-             Prime() - 1, Mod(R())}) {
+             0, 1, 2, 3, 5, 7, 9, 255, (one << 62) - 1, one << 62, one << 64,
+             (one << 248) + 1, Prime() - 2, Prime() - 1, (Prime() - 1) / 2, Mod(R())}) {
         inputs.push_back(FromStored(v));
+    }
+    for (int k = 1; k < 254; ++k) {
+        inputs.push_back(FromStored(one << k));
+        inputs.push_back(FromStored((one << k) - 1));
+        if (k < 253) inputs.push_back(FromStored((one << 253) + (one << k) - 1));
+        inputs.push_back(FromStored(Prime() - (one << k)));
     }
     Elements rand(8);
     for (int i = 0; i < 2000; ++i) inputs.push_back(rand.Fp());
