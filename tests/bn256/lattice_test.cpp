@@ -151,27 +151,36 @@ TEST(Lattice, DecomposeFrobeniusRecombinesWithinBound) {
     }
 }
 
-// wnaf<5>: the digits sum back to n, every non-zero digit is odd and below 16 in
-// magnitude, and any five digits in a row hold at most one non-zero digit.
-TEST(Lattice, WidthFiveNafOfEdgeAndRandomWords) {
+// wnaf<W>: the digits sum back to n, every non-zero digit is odd and below
+// 2^(W−1) in magnitude, and any W digits in a row hold at most one non-zero digit.
+template <int W>
+void expectWidthNaf(std::uint64_t n) {
+    const auto digits = wnaf<W>(n);
+    mpz_class sum = 0;
+    int lastNonZero = -W;
+    for (int i = kWnafDigits - 1; i >= 0; --i) sum = 2 * sum + digits[i];
+    for (int i = 0; i < kWnafDigits; ++i) {
+        if (digits[i] == 0) continue;
+        EXPECT_EQ(digits[i] & 1, 1);
+        EXPECT_LT(digits[i] < 0 ? -digits[i] : digits[i], 1 << (W - 1));
+        EXPECT_GE(i - lastNonZero, W);
+        lastNonZero = i;
+    }
+    EXPECT_EQ(sum, mpz_class(std::to_string(n)));
+}
+
+// Widths 2 (the multiple by u of the G2 subgroup check), 4 (the powers by u of
+// the final exponentiation) and 5 (the walks over a public scalar).
+TEST(Lattice, WidthNafOfEdgeAndRandomWords) {
     std::vector<std::uint64_t> words = {0, 1, 15, 16, 17, 31, 0x8000000000000000, 0xffffffffffffffff,
-                                        0xaaaaaaaaaaaaaaaa, 4965661367192848881};
+                                        0xaaaaaaaaaaaaaaaa, kU};
     std::mt19937_64 engine(9);
     for (int i = 0; i < 100; ++i) words.push_back(engine());
     for (std::uint64_t n : words) {
         SCOPED_TRACE(n);
-        const auto digits = wnaf<5>(n);
-        mpz_class sum = 0;
-        int lastNonZero = -5;
-        for (int i = kWnafDigits - 1; i >= 0; --i) sum = 2 * sum + digits[i];
-        for (int i = 0; i < kWnafDigits; ++i) {
-            if (digits[i] == 0) continue;
-            EXPECT_EQ(digits[i] & 1, 1);
-            EXPECT_LT(digits[i] < 0 ? -digits[i] : digits[i], 16);
-            EXPECT_GE(i - lastNonZero, 5);
-            lastNonZero = i;
-        }
-        EXPECT_EQ(sum, mpz_class(std::to_string(n)));
+        expectWidthNaf<2>(n);
+        expectWidthNaf<4>(n);
+        expectWidthNaf<5>(n);
     }
 }
 
