@@ -116,8 +116,6 @@ TEST(GfP2Test, DecodeOfOneIsPlain) {
     EXPECT_TRUE(one.IsOne()) << "the operand is left as it was";
 }
 
-// Every operation with its receiver sharing storage with an operand gives what
-// it gives into a separate receiver.
 // Every fast route of this layer gives the reference value on edge and random
 // elements, and the inverse times its element is one.
 TEST(GfP2Test, FastRoutesMatchReferences) {
