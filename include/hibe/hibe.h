@@ -8,9 +8,14 @@
  * one lock is held only briefly as a call enters and leaves, so that a fork can
  * wait until no call is inside. The library works in the child of a fork made
  * at any moment. Calls that write the same key files at once are the host's to
- * order. Before it returns, a call zeroes 64 KiB of the calling thread's stack
- * below its own frame, where its work held keys; a thread that calls needs that
- * much stack free.
+ * order.
+ *
+ * Stack: a call needs 36 KiB of the calling thread's stack below the caller's
+ * frame (52 KiB when the library is built with AddressSanitizer). Before it
+ * returns it zeroes the stack that its work used, where keys were held, never
+ * below the bottom of the thread's stack where the threads library reports it
+ * (threads that it made or was given a stack for, the main thread). Calls are
+ * not async-signal-safe: a signal handler must not make them.
  *
  * Arguments: a StringRef is read in place during the call and never written;
  * a byte array (pointer and int count) is copied on entry. A count or length of

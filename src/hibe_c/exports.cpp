@@ -13,6 +13,7 @@
 #include "common/wipe.h"
 #include "hibe/hibe.h"
 #include "hibe_c/hibe_c.h"
+#include "hibe_c/stack_scrub.h"
 #include "hibe_c/startup.h"
 
 #define HIBE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -50,29 +51,6 @@ std::int64_t statusFailure() noexcept { return 1; }
 Buffer noBuffer() noexcept { return kNoBuffer; }
 Buffer nullResult() noexcept { return toBuffer(hibe_c::kNullResult); }
 
-// The stack that a call may have used below its entry point, zeroed before the
-// call returns: the frames of the body held keys, points and message keys that
-// would otherwise stay there until the host's own calls overwrite them. Every
-// call measured stays below 20 KiB (file reads go through a heap block, not a
-// stack one). Measured by painting the stack below a host's frame with a
-// pattern and finding the lowest byte that each call changed; the scrub is over
-// three times the deepest, and small enough for the stacks that hosts give
-// their threads. The memory-scan host test paints the same way and fails when a
-// call leaves any byte that it wrote there other than zero.
-constexpr std::size_t kScrubBytes = 64 * 1024;
-
-// Zeroes kScrubBytes of stack from just below the caller's frame: called from
-// the frame that called the body, its array covers what the body's frames
-// covered. The zeroing is one string store in place rather than a call, so the
-// scrub leaves no frame of its own below the area it cleared; the asm statement
-// is opaque to the compiler, which cannot drop it as a dead store.
-__attribute__((noinline)) void scrubStack() noexcept {
-    unsigned char area[kScrubBytes];
-    void* p = area;
-    std::size_t n = sizeof area;
-    asm volatile("rep stosb" : "+D"(p), "+c"(n) : "a"(0) : "memory");
-}
-
 // The frame of every entry point: enters a call scope (which waits until the
 // library is ready and no fork is under way), then runs body on the calling
 // thread, and scrubs the stack that the body used on every way out. An
@@ -87,7 +65,7 @@ R guarded(R (*failure)() noexcept, Body body) noexcept {
     } catch (...) {
         result = failure();
     }
-    scrubStack();
+    hibe_c::ScrubStack();
     return result;
 }
 
