@@ -40,3 +40,22 @@ function(hibe_add_tests name)
   endif()
   gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 endfunction()
+
+# Stops the configuration when two headers below the include roots share an
+# include name (include/hibe/x.h and src/hibe/x.h are both "hibe/x.h"): which
+# file such a name means would depend on the order of the include paths.
+#
+#   hibe_check_include_names(root...)   -> roots relative to the source folder
+function(hibe_check_include_names)
+  set(seen)
+  foreach(root IN LISTS ARGN)
+    file(GLOB_RECURSE names RELATIVE ${PROJECT_SOURCE_DIR}/${root} CONFIGURE_DEPENDS
+         ${PROJECT_SOURCE_DIR}/${root}/*.h)
+    foreach(name IN LISTS names)
+      if(name IN_LIST seen)
+        message(FATAL_ERROR "two headers have the include name \"${name}\", one of them ${root}/${name}")
+      endif()
+      list(APPEND seen ${name})
+    endforeach()
+  endforeach()
+endfunction()

@@ -24,7 +24,7 @@
 #include "bn256/constants.h"
 #include "bn256/cpu.h"
 #include "bn256/scalar.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 
 namespace {
 
