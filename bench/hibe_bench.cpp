@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "common/random.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "crypto/aes.h"
 #include "crypto/sm4.h"
 #include "fuzz_support.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "hibe_amd64/base64.h"
 #include "hibe_c/json_map.h"
 #include "hibe_c/startup.h"

@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "fuzz_support.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "hibe_c/startup.h"
 
 namespace {

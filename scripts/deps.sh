@@ -3,11 +3,14 @@
 # Runs as root on a fresh Debian machine; does nothing when all are present.
 set -euo pipefail
 
+# python3-venv, -setuptools and -wheel: the consumer test installs the Python
+# package into a virtual environment with no package registry to reach. git:
+# it copies the tree as git sees it.
 packages=(
-  build-essential cmake pkg-config python3
+  build-essential cmake pkg-config python3 git
   libssl-dev libgmp-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  valgrind
+  valgrind python3-venv python3-setuptools python3-wheel
 )
 
 missing=()

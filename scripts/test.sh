@@ -11,7 +11,8 @@
 # Quiet: one line per stage with its time; the output of a build, a test or the
 # fuzzer is shown only when it fails (the whole of it stays in build-logs/). The
 # last two lines are the fuzzing result and the total over every CTest run,
-# "N passed, M failed". Exits non-zero on any failure.
+# "N passed, M failed, K skipped", where a skipped test is not counted as passed.
+# Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,12 +23,13 @@ rm -rf "$logs"
 mkdir -p "$logs"
 passed=0
 failed=0
+skipped=0
 broken=0  # a stage that failed outside CTest: a build, or the fuzzer
 
 # The failing tests of a CTest log: each failed test's line and its output, then
 # CTest's list of failures.
 show_failures() {
-  awk '/^ *[0-9]+\/[0-9]+ Test +#/ { show = ($0 !~ / Passed /) }
+  awk '/^ *[0-9]+\/[0-9]+ Test +#/ { show = ($0 !~ / Passed |\*\*\*Skipped /) }
        /^ *Start +[0-9]+:/ || /tests passed, / { show = 0 }
        /^The following tests FAILED:/ { show = 1 }
        show' "$1"
@@ -48,7 +50,11 @@ run_build() {
 
   start=$SECONDS
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" -R "$tests" >"$log.test.log" 2>&1
-  local total fails
+  # CTest's summary, "P% tests passed, F tests failed out of T", counts a test
+  # that skipped itself among the passed ones; its list of the tests that did
+  # not run names those "(Skipped)", and those switched off "(Disabled)" (which
+  # T leaves out).
+  local total fails skips disabled
   read -r fails total < <(sed -nE 's/.* tests passed, ([0-9]+) tests? failed out of ([0-9]+)$/\1 \2/p' \
                           "$log.test.log")
   if [[ -z ${total:-} ]]; then
@@ -57,9 +63,14 @@ run_build() {
     broken=1
     return
   fi
-  passed=$((passed + total - fails))
+  skips=$(grep -cE '^[[:space:]]+[0-9]+ - .+ \(Skipped\)$' "$log.test.log")
+  disabled=$(grep -cE '^[[:space:]]+[0-9]+ - .+ \(Disabled\)$' "$log.test.log")
+  local passes=$((total - fails - skips))
+  skips=$((skips + disabled))
+  passed=$((passed + passes))
   failed=$((failed + fails))
-  echo "test $dir: $((total - fails)) passed, $fails failed in $((SECONDS - start)) s"
+  skipped=$((skipped + skips))
+  echo "test $dir: $passes passed, $fails failed, $skips skipped in $((SECONDS - start)) s"
   ((fails == 0)) || show_failures "$log.test.log"
 }
 
@@ -88,5 +99,5 @@ TSAN_OPTIONS=halt_on_error=1 \
 
 echo "all stages: $SECONDS s"
 echo "$fuzz_result"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 ((failed == 0 && broken == 0))

@@ -1,7 +1,7 @@
 """libhibe from Python, through ctypes.
 
     import hibe
-    lib = hibe.Hibe()                       # or hibe.Hibe("path/to/libhibe.so.0")
+    lib = hibe.Hibe()          # or hibe.Hibe("path/to/libhibe.so.0")
     lib.setup(2, "org", "keys")
     lib.keygen("A/B", "keys", "keys/org/org.masterKey", "keys/org/org.params")
     params = lib.read_key("keys/org/org.params")
@@ -9,16 +9,46 @@
     message_map = lib.encrypt(b"hello", [("A/B", params)])
     assert lib.decrypt("A/B", params, key, message_map) == b"hello"
 
-Every failure raises HibeError, which names the function and carries its
-failure result. The library gives no reason beyond that, except the text that a
-failed EncryptHibeMsg writes to standard output.
-"""
-import ctypes
-import ctypes.util
-import json
-import struct
+Hibe() loads the first library given of: the path passed to it; the file named
+by the environment variable HIBE_LIBRARY; the installed libhibe.so.0, found by
+the dynamic loader (LD_LIBRARY_PATH, then the folders ldconfig knows). A library
+that cannot be loaded raises LibraryNotFound, which names the place tried.
 
-__all__ = ["Hibe", "HibeError", "StringRef", "Result", "list_blob"]
+Arguments are checked before the library is called: a TypeError for a value of
+the wrong type, a ValueError for one beyond what the library takes. A call of
+the library that fails raises HibeError, which names the function and carries
+its failure result; the library gives no reason beyond that, except the text
+that a failed EncryptHibeMsg writes to standard output.
+"""
+from __future__ import annotations
+
+import ctypes
+import json
+import os
+import struct
+from typing import Any, Dict, Mapping, Optional, Sequence, Tuple, Union
+
+__all__ = ["Hibe", "HibeError", "LibraryNotFound", "StringRef", "Result", "list_blob", "ref",
+           "MAX_RECEIVERS", "MAX_VALUE_LENGTH"]
+__version__ = "0.1.0"
+
+# What the arguments may be: a text as str (sent as UTF-8) or bytes; a path as
+# str, bytes or os.PathLike; binary data as any bytes-like object.
+Text = Union[str, bytes]
+Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+BytesLike = Union[bytes, bytearray, memoryview]
+MessageMap = Union[Mapping[str, str], str, bytes]
+
+# The installed library's name, which the dynamic loader resolves.
+INSTALLED = "libhibe.so.0"
+ENVIRONMENT = "HIBE_LIBRARY"
+
+# Limits of a list blob (include/hibe/hibe_list.h): at most 128 items, one of
+# them "size", so 127 receivers; a value of at most 1 MiB.
+MAX_RECEIVERS = 127
+MAX_VALUE_LENGTH = 1 << 20
+# A byte array is passed with an int count.
+MAX_ARRAY_LENGTH = 2**31 - 1
 
 # Value types of the list blob items.
 INT32, STRING, BYTES = 0, 1, 2
@@ -31,10 +61,15 @@ class HibeError(Exception):
     it returned (1 for HibeSetup and KeyGenFromMaster, None for a NULL buffer,
     b"null" for EncryptHibeMsg)."""
 
-    def __init__(self, function, result):
+    def __init__(self, function: str, result: Any) -> None:
         super().__init__("%s failed (result %r)" % (function, result))
         self.function = function
         self.result = result
+
+
+class LibraryNotFound(OSError):
+    """The shared object could not be loaded; the message names the place tried
+    and the loader's reason."""
 
 
 class StringRef(ctypes.Structure):
@@ -46,32 +81,86 @@ class Result(ctypes.Structure):
     _fields_ = [("r0", ctypes.c_void_p), ("r1", ctypes.c_int64)]
 
 
-def _bytes(value):
-    return value.encode() if isinstance(value, str) else bytes(value)
+def _text(value: Text, what: str) -> bytes:
+    """The bytes of an identity or another text: str as UTF-8, bytes as given."""
+    if isinstance(value, str):
+        return value.encode()
+    if isinstance(value, bytes):
+        return value
+    raise TypeError("%s must be str or bytes, not %s" % (what, type(value).__name__))
 
 
-def ref(value):
-    """A StringRef of a str (as UTF-8) or bytes; it holds the bytes during the call."""
-    value = _bytes(value)
+def _path(value: Path, what: str) -> bytes:
+    """The bytes of a path: str, bytes or os.PathLike, as the file system takes it."""
+    if not isinstance(value, (str, bytes, os.PathLike)):
+        raise TypeError("%s must be a path (str, bytes or os.PathLike), not %s"
+                        % (what, type(value).__name__))
+    return os.fsencode(value)
+
+
+def _data(value: BytesLike, what: str) -> bytes:
+    """The bytes of a bytes-like object; a str or an int is refused (bytes(5)
+    would be five zero bytes)."""
+    if isinstance(value, (str, int)):
+        raise TypeError("%s must be bytes-like, not %s" % (what, type(value).__name__))
+    try:
+        return memoryview(value).tobytes()
+    except TypeError:
+        raise TypeError("%s must be bytes-like, not %s" % (what, type(value).__name__)) from None
+
+
+def _count(data: bytes, what: str, limit: int = MAX_ARRAY_LENGTH) -> bytes:
+    if len(data) > limit:
+        raise ValueError("%s is %d bytes; the library takes at most %d" % (what, len(data), limit))
+    return data
+
+
+def _int(value: int, what: str) -> int:
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("%s must be an int, not %s" % (what, type(value).__name__))
+    return value
+
+
+def ref(value: Union[Text, Path]) -> StringRef:
+    """A StringRef of a str (as UTF-8), bytes or path; it holds the bytes during the call."""
+    value = _path(value, "a StringRef's value")
     return StringRef(value, len(value))
 
 
-def list_blob(values, value_type):
+def list_blob(values: Sequence[bytes], value_type: int) -> bytes:
     """The list blob of hibe/hibe.h: header, count, the user item "size" and the
     user items "0", "1", ... of value_type (STRING or BYTES)."""
-    def item(key, vtype, value):
+    def item(key: bytes, vtype: int, value: bytes) -> bytes:
         return struct.pack("<II", USER, len(key)) + key + struct.pack("<II", vtype, len(value)) + value
     items = [item(b"size", INT32, struct.pack("<i", len(values)))]
-    items += [item(str(i).encode(), value_type, _bytes(v)) for i, v in enumerate(values)]
+    items += [item(str(i).encode(), value_type, v) for i, v in enumerate(values)]
     return HEADER + struct.pack("<I", len(items)) + b"".join(items)
 
 
-class Hibe:
-    """The loaded library. `path` names the shared object; without it the
-    library is found by name (libhibe.so.0 on the loader's search path)."""
+def _load(path: Optional[Path]) -> Tuple[ctypes.CDLL, str]:
+    """The library and the name it was loaded by, from the first place given."""
+    if path is not None:
+        place, name = "the path given", os.fsdecode(_path(path, "path"))
+    elif os.environ.get(ENVIRONMENT):
+        place, name = ENVIRONMENT, os.environ[ENVIRONMENT]
+    else:
+        place, name = "the installed library", INSTALLED
+    try:
+        return ctypes.CDLL(name), name
+    except OSError as e:
+        raise LibraryNotFound(
+            "libhibe could not be loaded from %s, %s (%s). Hibe() loads the first of "
+            "these that is given: a path given to Hibe(); the environment variable %s; "
+            "the installed %s, which the dynamic loader looks for in LD_LIBRARY_PATH and "
+            "the folders ldconfig knows"
+            % (place, name, e, ENVIRONMENT, INSTALLED)) from None
 
-    def __init__(self, path=None):
-        self.lib = ctypes.CDLL(path or ctypes.util.find_library("hibe") or "libhibe.so.0")
+
+class Hibe:
+    """The loaded library (see the module's text for where it is found)."""
+
+    def __init__(self, path: Optional[Path] = None) -> None:
+        self.lib, self.path = _load(path)
         self._libc = ctypes.CDLL(None)
         self._libc.free.argtypes = [ctypes.c_void_p]
         lib = self.lib
@@ -87,7 +176,7 @@ class Hibe:
         lib.DecryptHibeMsg.argtypes = array * 4 + [ctypes.c_int64]
         lib.DecryptHibeMsg.restype = Result
 
-    def take(self, result):
+    def take(self, result: Result) -> Optional[bytes]:
         """The bytes of a result buffer, which it frees; None for a NULL r0."""
         if not result.r0:
             return None
@@ -95,44 +184,70 @@ class Hibe:
         self._libc.free(result.r0)
         return data
 
-    def setup(self, depth, org_id, key_out_path):
-        """Writes key_out_path/org_id/org_id.params and .masterKey."""
-        if self.lib.HibeSetup(depth, ref(org_id), ref(key_out_path)) != 0:
+    def setup(self, depth: int, org_id: Text, key_out_path: Path) -> None:
+        """Writes key_out_path/org_id/org_id.params and .masterKey for a hierarchy
+        of at most depth levels."""
+        depth = _int(depth, "depth")
+        org = _text(org_id, "org_id")
+        out = _path(key_out_path, "key_out_path")
+        if self.lib.HibeSetup(depth, StringRef(org, len(org)), StringRef(out, len(out))) != 0:
             raise HibeError("HibeSetup", 1)
 
-    def keygen(self, identity, key_out_path, master_key_file, params_file):
+    def keygen(self, identity: Text, key_out_path: Path, master_key_file: Path,
+               params_file: Path) -> None:
         """Writes key_out_path/privateKeys/A#B#C.privateKey for identity "A/B/C"."""
-        if self.lib.KeyGenFromMaster(ref(identity), ref(key_out_path), ref(master_key_file),
-                                     ref(params_file)) != 0:
+        args = [_text(identity, "identity"), _path(key_out_path, "key_out_path"),
+                _path(master_key_file, "master_key_file"), _path(params_file, "params_file")]
+        if self.lib.KeyGenFromMaster(*(StringRef(a, len(a)) for a in args)) != 0:
             raise HibeError("KeyGenFromMaster", 1)
 
-    def read_key(self, path):
+    def read_key(self, path: Path) -> bytes:
         """The bytes of the file at path."""
-        data = self.take(self.lib.ReadKey(ref(path)))
+        name = _path(path, "path")
+        data = self.take(self.lib.ReadKey(StringRef(name, len(name))))
         if data is None:
             raise HibeError("ReadKey", None)
         return data
 
-    def encrypt(self, plaintext, receivers, key_type=0):
+    def encrypt(self, plaintext: BytesLike, receivers: Sequence[Tuple[Text, BytesLike]],
+                key_type: int = 0) -> Dict[str, str]:
         """Encrypts plaintext for receivers, a list of (identity, params bytes);
-        returns the message map, a dict of str to str."""
-        ids = list_blob([identity for identity, _ in receivers], STRING)
-        params = list_blob([p for _, p in receivers], BYTES)
-        plaintext = _bytes(plaintext)
-        text = self.take(self.lib.EncryptHibeMsg(plaintext, len(plaintext), ids, len(ids),
-                                                 params, len(params), key_type))
+        returns the message map, a dict of str to str. At most MAX_RECEIVERS
+        receivers, each identity and params at most MAX_VALUE_LENGTH bytes."""
+        plaintext = _count(_data(plaintext, "plaintext"), "plaintext")
+        receivers = list(receivers)
+        if len(receivers) > MAX_RECEIVERS:
+            raise ValueError("%d receivers; a list blob holds at most %d"
+                             % (len(receivers), MAX_RECEIVERS))
+        ids, params = [], []
+        for n, receiver in enumerate(receivers):
+            try:
+                identity, receiver_params = receiver
+            except (TypeError, ValueError):
+                raise TypeError("receiver %d must be a pair (identity, params)" % n) from None
+            what = "receiver %d's " % n
+            ids.append(_count(_text(identity, what + "identity"), what + "identity", MAX_VALUE_LENGTH))
+            params.append(_count(_data(receiver_params, what + "params"), what + "params",
+                                 MAX_VALUE_LENGTH))
+        id_blob, params_blob = list_blob(ids, STRING), list_blob(params, BYTES)
+        text = self.take(self.lib.EncryptHibeMsg(plaintext, len(plaintext), id_blob, len(id_blob),
+                                                 params_blob, len(params_blob),
+                                                 _int(key_type, "key_type")))
         if text == b"null":
             raise HibeError("EncryptHibeMsg", text)
         return json.loads(text)
 
-    def decrypt(self, local_id, params, private_key, message_map, key_type=0):
+    def decrypt(self, local_id: Text, params: BytesLike, private_key: BytesLike,
+                message_map: MessageMap, key_type: int = 0) -> bytes:
         """Decrypts message_map (a dict, or its JSON text) as local_id with its
         params and private key (the bytes of the two files); returns the plaintext."""
-        if isinstance(message_map, dict):
-            message_map = json.dumps(message_map)
-        args = [_bytes(a) for a in (local_id, params, private_key, message_map)]
-        sized = [x for a in args for x in (a, len(a))]
-        data = self.take(self.lib.DecryptHibeMsg(*sized, key_type))
+        if isinstance(message_map, Mapping):
+            message_map = json.dumps(dict(message_map))
+        args = [_text(local_id, "local_id"), _data(params, "params"),
+                _data(private_key, "private_key"), _text(message_map, "message_map")]
+        names = ["local_id", "params", "private_key", "message_map"]
+        sized = [x for a, name in zip(args, names) for x in (_count(a, name), len(a))]
+        data = self.take(self.lib.DecryptHibeMsg(*sized, _int(key_type, "key_type")))
         if data is None:
             raise HibeError("DecryptHibeMsg", None)
         return data

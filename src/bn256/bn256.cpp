@@ -12,6 +12,7 @@
 #include "bn256/jacobian.h"
 #include "bn256/optate.h"
 #include "bn256/secret_mul.h"
+#include "common/wipe.h"
 
 namespace bn256 {
 namespace {
@@ -181,9 +182,9 @@ void expSecretPlain(gfP12& c, const gfP12& a, const Scalar& k) {
         acc.Mul(acc, entry);
     }
     c.Set(acc);
-    wipe(table);
-    wipe(acc);
-    wipe(entry);
+    common::WipeObject(table);
+    common::WipeObject(acc);
+    common::WipeObject(entry);
 }
 
 }  // namespace
@@ -199,7 +200,7 @@ void expSecretInGT(gfP12& c, const gfP12& a, const Scalar& k) {
     gtGroup group;
     auto parts = decomposeFrobeniusSecret(k);
     secretEndomorphismMul<16>(group, c, a, parts);
-    wipe(parts);
+    common::WipeObject(parts);
 }
 
 bool knownInGT(const GT& e) { return !e.p || !e.decoded; }

@@ -4,6 +4,9 @@
 #include <new>
 
 #include "bn256/cpu.h"
+#include "bn256/curve.h"
+#include "bn256/lattice.h"
+#include "bn256/twist.h"
 
 namespace bn256 {
 namespace {

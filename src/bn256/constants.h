@@ -13,11 +13,8 @@
 #include <optional>
 #include <string_view>
 
-#include "bn256/curve.h"
 #include "bn256/gfp.h"
 #include "bn256/gfp2.h"
-#include "bn256/lattice.h"
-#include "bn256/twist.h"
 
 namespace bn256 {
 
@@ -41,19 +38,10 @@ extern mpz_class& half;
 // 3 in Montgomery form, the constant of E.
 extern gfP curveB;
 
-// The generator of G1: x = 1, y = 2, z = t = 1.
-extern curvePoint curveGen;
-
 // 3/xi, the constant of the twist E' (static data in Montgomery form). Plain value:
 //   266929791119991161246907387137283842545076965332900288569378510910307636690·i
 //   + 19485874751759354771024239261021720505790618469301721065564631296452457478373
 extern const gfP2 twistB;
-
-// The generator of G2 (x and y static data in Montgomery form; z = t = 1 set by init).
-extern twistPoint twistGen;
-
-// The lattice of the G1 scalar decomposition.
-extern lattice& curveLattice;
 
 // Parses the whole of s as a base-10 integer: an optional leading '+' or '-',
 // then one or more decimal digits, nothing else. Absent for any other text.
@@ -61,6 +49,9 @@ std::optional<mpz_class> bigFromBase10(std::string_view s);
 
 // Builds the module-level constants, once, after detectCpuFeatures (it copies the
 // detected BMI2 flag into hasBMI2); the third step of the library's start-up.
+// Besides the values above it builds the generators curveGen (curve.h) and
+// twistGen (twist.h) and the lattice curveLattice (lattice.h), which are
+// declared beside their types so that this header needs none of them.
 void init();
 
 }  // namespace bn256

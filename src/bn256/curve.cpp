@@ -8,6 +8,7 @@
 #include "bn256/jacobian.h"
 #include "bn256/lattice.h"
 #include "bn256/secret_mul.h"
+#include "common/wipe.h"
 
 namespace bn256 {
 namespace {
@@ -99,7 +100,7 @@ void curvePoint::MulSecret(const curvePoint& a, const Scalar& k) {
     g1Group group;
     auto parts = decomposeCurveSecret(k);
     secretEndomorphismMul<32>(group, *this, a, parts);
-    wipe(parts);
+    common::WipeObject(parts);
     t = gfP{};
 }
 

@@ -58,4 +58,8 @@ struct curvePoint {
     std::string String();
 };
 
+// The generator of G1: x = 1, y = 2, z = t = 1. All zero until bn256::init
+// builds it with the other constants.
+extern curvePoint curveGen;
+
 }  // namespace bn256

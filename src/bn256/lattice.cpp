@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "bn256/constants.h"
+#include "common/wipe.h"
 
 namespace bn256 {
 
@@ -157,7 +158,7 @@ struct fixedPointSplit {
             const std::uint64_t even = (static_cast<std::uint64_t>(magnitude) & 1) - 1;
             out[i] = {magnitude | 1, static_cast<std::uint64_t>(sign), even};
         }
-        wipe(c);
+        common::WipeObject(c);
         return out;
     }
 };

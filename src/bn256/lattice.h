@@ -38,6 +38,10 @@ struct lattice {
 // greater than half (= Order >> 1, not denom / 2).
 void round(mpz_class& num, const mpz_class& denom);
 
+// The lattice of the G1 scalar decomposition; built by bn256::init with the
+// other constants.
+extern lattice& curveLattice;
+
 // One component of a scalar split: (−1)^negative · magnitude.
 struct signedComponent {
     std::uint64_t magnitude;

@@ -1,9 +1,10 @@
 #include "bn256/scalar.h"
 
-#include <string.h>
 #include <valgrind/memcheck.h>
 
 #include <array>
+
+#include "common/wipe.h"
 
 namespace bn256 {
 namespace {
@@ -30,7 +31,7 @@ std::uint64_t sub4(std::uint64_t (&out)[4], const std::uint64_t (&a)[4], const s
 
 }  // namespace
 
-Scalar::~Scalar() { explicit_bzero(limbs, sizeof limbs); }
+Scalar::~Scalar() { common::WipeObject(limbs); }
 
 Scalar::Scalar(const mpz_class& k) {
     for (int i = 0; i < 4; ++i) limbs[i] = mpz_getlimbn(k.get_mpz_t(), i);
@@ -79,7 +80,7 @@ u128 mulShiftRound(const Scalar& a, const std::uint64_t (&b)[4], int shift) {
     const int limb = shift / 64, bit = shift % 64;
     const u128 lo = wide[limb], mid = wide[limb + 1], hi = wide[limb + 2];
     const u128 out = bit == 0 ? lo | mid << 64 : lo >> bit | mid << (64 - bit) | hi << (128 - bit);
-    explicit_bzero(wide, sizeof wide);
+    common::WipeObject(wide);
     return out;
 }
 
@@ -88,7 +89,7 @@ common::Result<Scalar> RandomScalar(common::RandomSource& rand) {
     Scalar candidate, diff;
     for (;;) {
         if (auto filled = rand.Fill(buf); !filled) {
-            explicit_bzero(buf.data(), buf.size());
+            common::WipeObject(buf);
             return std::unexpected(filled.error());
         }
         buf[0] &= 0x3f;  // Order has 254 bits
@@ -101,7 +102,7 @@ common::Result<Scalar> RandomScalar(common::RandomSource& rand) {
         declassify(&below, sizeof below);  // the accept/reject outcome, not the value
         if (below) break;
     }
-    explicit_bzero(buf.data(), buf.size());
+    common::WipeObject(buf);
     return candidate;
 }
 

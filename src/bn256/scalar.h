@@ -10,7 +10,6 @@
 #pragma once
 
 #include <gmpxx.h>
-#include <string.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -41,12 +40,6 @@ struct Scalar {
 // memcheck, where it marks them defined. Called where a value derived from a
 // secret is allowed to steer the program (the accept/reject outcome of a draw).
 void declassify(const void* p, std::size_t n);
-
-// Overwrites v with zeros in a way the compiler keeps.
-template <typename T>
-void wipe(T& v) {
-    explicit_bzero(static_cast<void*>(&v), sizeof v);
-}
 
 // All ones when a = b, for values below 2^63; no branch.
 inline std::uint64_t equalMask(std::uint64_t a, std::uint64_t b) { return 0 - (((a ^ b) - 1) >> 63); }

@@ -46,6 +46,7 @@
 
 #include "bn256/lattice.h"
 #include "bn256/scalar.h"
+#include "common/wipe.h"
 
 namespace bn256 {
 
@@ -97,11 +98,11 @@ void secretEndomorphismMul(Group& group, typename Group::Element& out, const typ
     group.finish(acc);
     out = acc;
 
-    wipe(table);
-    wipe(digits);
-    wipe(acc);
-    wipe(entry);
-    wipe(fixed);
+    common::WipeObject(table);
+    common::WipeObject(digits);
+    common::WipeObject(acc);
+    common::WipeObject(entry);
+    common::WipeObject(fixed);
 }
 
 }  // namespace bn256

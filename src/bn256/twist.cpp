@@ -8,6 +8,7 @@
 #include "bn256/gfp6.h"
 #include "bn256/jacobian.h"
 #include "bn256/secret_mul.h"
+#include "common/wipe.h"
 
 namespace bn256 {
 namespace {
@@ -87,7 +88,7 @@ void twistPoint::MulSecret(const twistPoint& a, const Scalar& k) {
     g2Group group;
     auto parts = decomposeFrobeniusSecret(k);
     secretEndomorphismMul<16>(group, *this, a, parts);
-    wipe(parts);
+    common::WipeObject(parts);
     t = gfP2{};
 }
 

@@ -89,4 +89,8 @@ struct twistPoint {
     std::string String();
 };
 
+// The generator of G2: x and y static data in Montgomery form, z = t = 1 set by
+// bn256::init with the other constants.
+extern twistPoint twistGen;
+
 }  // namespace bn256

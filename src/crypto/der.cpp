@@ -64,6 +64,8 @@ std::size_t HeaderLength(std::uint64_t length) {
     return 2 + n;
 }
 
+std::uint64_t ElementLength(std::uint64_t length) { return HeaderLength(length) + length; }
+
 std::uint8_t* PutHeader(std::uint8_t* out, std::uint8_t identifier, std::uint64_t length) {
     *out++ = identifier;
     if (length < 0x80) {
@@ -98,12 +100,17 @@ common::Result<CiphertextViews> decodeCiphertext(common::ByteView encoded) {
     return CiphertextViews{field[0], field[1], field[2]};
 }
 
+std::size_t MarshalledLength(std::size_t ivLength, std::size_t ciphertextLength, std::size_t tagLength) {
+    return der::ElementLength(der::ElementLength(ivLength) + der::ElementLength(ciphertextLength) +
+                              der::ElementLength(tagLength));
+}
+
 common::Result<common::Bytes> marshalCiphertext(const aesCiphertext& fields) {
     const common::ByteView parts[] = {fields.IV, fields.Ciphertext, fields.Tag};
     std::uint64_t content = 0;
-    for (common::ByteView part : parts) content += der::HeaderLength(part.size()) + part.size();
+    for (common::ByteView part : parts) content += der::ElementLength(part.size());
 
-    common::Bytes out(der::HeaderLength(content) + content);
+    common::Bytes out(der::ElementLength(content));
     std::uint8_t* p = der::PutHeader(out.data(), der::kSequence, content);
     for (common::ByteView part : parts) {
         p = der::PutHeader(p, der::kOctetString, part.size());

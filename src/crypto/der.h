@@ -33,6 +33,9 @@ struct CiphertextViews {
 // definite form.
 common::Result<common::Bytes> marshalCiphertext(const aesCiphertext& fields);
 
+// The length of marshalCiphertext's result for fields of these lengths.
+std::size_t MarshalledLength(std::size_t ivLength, std::size_t ciphertextLength, std::size_t tagLength);
+
 // Reads a DER SEQUENCE whose first three elements are OCTET STRINGs. DER rules
 // are enforced: definite lengths in minimal form, primitive OCTET STRINGs.
 // Elements after the third and bytes after the SEQUENCE are ignored.
@@ -49,6 +52,9 @@ inline constexpr std::uint8_t kOctetString = 0x04;  // universal, primitive, tag
 // The length of the header (identifier and length bytes) of a content of
 // length bytes: 2 below 128, else 2 + the number of bytes of length.
 std::size_t HeaderLength(std::uint64_t length);
+
+// The length of a whole element (header and content) with a content of length bytes.
+std::uint64_t ElementLength(std::uint64_t length);
 
 // Writes the header of an element with the one-byte identifier and a content of
 // length bytes at out (HeaderLength(length) bytes); returns the byte after it.

@@ -13,7 +13,7 @@
 #include <cassert>
 #include <utility>
 
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 
 namespace hibe {
 namespace {

@@ -12,7 +12,7 @@
 #include "common/error.h"
 #include "common/random.h"
 #include "crypto/crypto.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "hibe_amd64/hibe_msg.h"
 #include "hibe_amd64/hibeutils.h"
 

@@ -9,6 +9,7 @@
 #include "bn256/bn256.h"
 #include "common/random.h"
 #include "common/wipe.h"
+#include "crypto/der.h"
 #include "crypto/hash.h"
 #include "crypto/sym.h"
 #include "hibe_amd64/base64.h"
@@ -49,20 +50,6 @@ std::string identityElementError(std::string_view id) {
     text.append(id);
     text.append(" hold an identity element");
     return text;
-}
-
-// The length of a DER length field for a content of n bytes: one byte below
-// 128, otherwise 0x80 + k and the k big-endian bytes of n.
-std::size_t derLengthBytes(std::size_t n) {
-    if (n < 0x80) return 1;
-    std::size_t k = 0;
-    for (; n != 0; n >>= 8) ++k;
-    return 1 + k;
-}
-
-// Tag, length field and content of one DER element.
-std::size_t derElementBytes(std::size_t content) {
-    return 1 + derLengthBytes(content) + content;
 }
 
 bool isSupportedSymKeyType(crypto::KeyType symKeyType) {
@@ -118,9 +105,7 @@ std::size_t SymCiphertextLength(std::size_t plaintextLength, crypto::KeyType sym
         return kSm4BlockBytes + (plaintextLength / kSm4BlockBytes + 1) * kSm4BlockBytes;
     }
     // SEQUENCE { OCTET STRING nonce, OCTET STRING ciphertext, OCTET STRING tag }
-    const std::size_t content = derElementBytes(kGcmNonceBytes) +
-                                derElementBytes(plaintextLength) + derElementBytes(kGcmTagBytes);
-    return derElementBytes(content);
+    return aes::MarshalledLength(kGcmNonceBytes, plaintextLength, kGcmTagBytes);
 }
 
 HibeMsgMap ToHibeMsgMap(const SealedMessage& sealed) {

@@ -29,7 +29,7 @@
 #include "common/error.h"
 #include "crypto/crypto.h"
 #include "crypto/symmetric_key.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 
 namespace hibe_amd64 {
 

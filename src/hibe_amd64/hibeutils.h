@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/error.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 
 namespace hibe_amd64 {
 

@@ -6,7 +6,10 @@
 #include <string>
 
 #include "bn256/cpu.h"
+#include "bn256/curve.h"
 #include "bn256/field_testing.h"
+#include "bn256/lattice.h"
+#include "bn256/twist.h"
 
 namespace bn256 {
 namespace {

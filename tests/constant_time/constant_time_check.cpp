@@ -24,7 +24,8 @@
 #include "bn256/constants.h"
 #include "bn256/cpu.h"
 #include "bn256/scalar.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
+#include "hibe_c/startup.h"
 
 namespace {
 
@@ -189,8 +190,7 @@ int main() {
         std::fprintf(stderr, "run this under valgrind --tool=memcheck\n");
         return 2;
     }
-    bn256::detectCpuFeatures();
-    bn256::init();
+    hibe_c::RunStartup();
     Source publicSource(1, false);
     const bn256::G1 g1 = bn256::RandomG1(publicSource)->element;
     const bn256::G2 g2 = bn256::RandomG2(publicSource)->element;

@@ -99,6 +99,7 @@ TEST(DerEnvelope, RoundTripsAndMatchesOpenSslAcrossLengthBoundaries) {
         auto der = aes::marshalCiphertext(fields);
         ASSERT_TRUE(der.has_value()) << n;
         EXPECT_EQ(*der, opensslMarshal(fields)) << n;
+        EXPECT_EQ(aes::MarshalledLength(12, n, 16), der->size()) << n;
         auto back = aes::unmarshalCiphertext(*der);
         ASSERT_TRUE(back.has_value()) << n << ": " << back.error().Message();
         EXPECT_EQ(back->IV, fields.IV);

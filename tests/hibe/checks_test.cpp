@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "test_support.h"
 
 namespace {

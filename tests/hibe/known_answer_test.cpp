@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bn256/bn256.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "hibe_c/hibe_c.h"
 #include "hibe_c_testing.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "hibe_amd64/hibe_fast.h"
 #include "hibe_c/hibe_c.h"
 #include "hibe_c/json_map.h"

@@ -5,10 +5,12 @@ examples/python/hibe.py, as a Python host would.
 """
 import json
 import os
+import pathlib
 import shutil
 import sys
 import threading
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "python"))
 import hibe  # noqa: E402
@@ -134,6 +136,58 @@ class HostTest(unittest.TestCase):
         for t in threads:
             t.join()
         self.assertEqual(errors, [])
+
+    def test_library_is_loaded_from_the_first_place_given(self):
+        missing = self.path("missing/libhibe.so.0")
+        with mock.patch.dict(os.environ, {"HIBE_LIBRARY": LIB_PATH}):
+            self.assertEqual(hibe.Hibe().path, LIB_PATH)
+        with mock.patch.dict(os.environ, {"HIBE_LIBRARY": missing}):
+            self.assertEqual(hibe.Hibe(LIB_PATH).path, LIB_PATH)  # the path given comes first
+            self.assertEqual(hibe.Hibe(pathlib.Path(LIB_PATH)).path, LIB_PATH)
+            # A library named but missing is an error, not a reason to load another.
+            with self.assertRaises(hibe.LibraryNotFound) as caught:
+                hibe.Hibe()
+            self.assertIn("HIBE_LIBRARY, " + missing, str(caught.exception))
+        with self.assertRaises(hibe.LibraryNotFound) as caught:
+            hibe.Hibe(missing)
+        self.assertIn("the path given, " + missing, str(caught.exception))
+        for place in ["a path given to Hibe()", "HIBE_LIBRARY", "the installed libhibe.so.0"]:
+            self.assertIn(place, str(caught.exception))
+
+    def test_arguments_are_checked_before_the_call(self):
+        lib, params = self.lib, data("org.params")
+        key = data("A.privateKey")
+        big = b"x" * (hibe.MAX_VALUE_LENGTH + 1)
+        cases = [
+            (TypeError, "plaintext must be bytes-like, not int", lib.encrypt, 5, [("A", params)]),
+            (TypeError, "plaintext must be bytes-like, not str", lib.encrypt, "m", [("A", params)]),
+            (TypeError, "identity must be str or bytes, not int", lib.encrypt, b"m", [(5, params)]),
+            (TypeError, "params must be bytes-like, not str", lib.encrypt, b"m", [("A", "p")]),
+            (TypeError, "receiver 0 must be a pair", lib.encrypt, b"m", [("A",)]),
+            (ValueError, "128 receivers; a list blob holds at most 127", lib.encrypt, b"m",
+             [("A", params)] * 128),
+            (ValueError, "at most 1048576", lib.encrypt, b"m", [(big, params)]),
+            (ValueError, "at most 1048576", lib.encrypt, b"m", [("A", big)]),
+            (TypeError, "local_id must be str or bytes", lib.decrypt, 1, params, key, "{}"),
+            (TypeError, "private_key must be bytes-like", lib.decrypt, "A", params, "key", "{}"),
+            (TypeError, "depth must be an int", lib.setup, "2", "org", SCRATCH),
+            (TypeError, "path must be a path", lib.read_key, 5),
+        ]
+        for error, text, call, *args in cases:
+            with self.subTest(text=text):
+                with self.assertRaises(error) as caught:
+                    call(*args)
+                self.assertIn(text, str(caught.exception))
+
+    def test_bytes_like_arguments_and_the_most_receivers_a_list_holds(self):
+        params, key = data("org.params"), data("A#B.privateKey")
+        # 127 receivers, the most one list blob holds: the library takes them all.
+        receivers = [(b"A/B", bytearray(params))] + [("R/%d" % n, params) for n in range(126)]
+        msg_map = self.lib.encrypt(memoryview(b"many"), receivers)
+        self.assertEqual(len(msg_map), 128)
+        self.assertEqual(self.lib.decrypt(b"A/B", memoryview(params), bytearray(key),
+                                          json.dumps(msg_map).encode()), b"many")
+        self.assertEqual(self.lib.read_key(pathlib.Path(DATA) / "A.privateKey"), data("A.privateKey"))
 
     def test_negative_counts_fail(self):
         lib = self.lib.lib

@@ -36,7 +36,7 @@
 #include "bn256/bn256.h"
 #include "common/bytes.h"
 #include "crypto/hash.h"
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 #include "hibe_amd64/base64.h"
 #include "hibe_c/json_map.h"
 #include "hibe_c/startup.h"

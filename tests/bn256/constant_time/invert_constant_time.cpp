@@ -8,13 +8,12 @@
 
 #include <cstdio>
 
-#include "bn256/constants.h"
 #include "bn256/cpu.h"
 #include "bn256/gfp.h"
+#include "hibe_c/startup.h"
 
 int main() {
-    bn256::detectCpuFeatures();
-    bn256::init();
+    hibe_c::RunStartup();
     const bn256::gfP one = bn256::newGFp(1);
     int failures = 0;
     for (bool bmi2 : {false, true}) {

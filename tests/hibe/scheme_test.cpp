@@ -1,4 +1,4 @@
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // random group elements come from RandomG1 and RandomG2, whose own scalars are
 // never 0. Every check that can fail comes before the first draw, so a rejected
 // call consumes no randomness and changes nothing.
-#include "hibe/hibe.h"
+#include "hibe/scheme.h"
 
 #include <algorithm>
 #include <string>
