@@ -111,6 +111,10 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     if (!paramsBytes) return kFailed;
     hibe::Params params;
     if (!params.Unmarshal(*paramsBytes).second) return kFailed;
+    // Params holding an identity element are refused, as encryption refuses them:
+    // with G or G1 (or G2) the identity, any master key at infinity would pass
+    // the check below.
+    if (hibe::HoldsIdentityElement(params)) return kFailed;
 
     // Only the first 64 bytes of the master key file are its encoding.
     auto masterBytes = ReadKey(masterKeyFilePath);
@@ -118,9 +122,10 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     common::WipeOnExit wipeMasterBytes([&] { common::Wipe(*masterBytes); });
     hibe::MasterKey master;
     if (!master.Key.Unmarshal(*masterBytes)) return kFailed;
-    // A master key of other params (or at infinity) would make a key that
+    // A master key at infinity, or of other params, would make a key that
     // decrypts nothing and blocks the identity; it is refused before anything is
     // written.
+    if (!master.Key.p || master.Key.p->IsInfinity()) return kFailed;
     if (!hibe::MasterKeyMatches(params, master)) return kFailed;
 
     // The identity is hashed without validation.
