@@ -91,8 +91,10 @@ HIBE_WARN_UNUSED_RESULT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutP
 
 /*
  * Reads the whole file keyfile (the path bytes as given, relative to the working
- * directory) and returns its bytes. Failure (missing file, directory, empty path,
- * a zero byte in the path, unreadable file): r0 NULL, r1 -1.
+ * directory) and returns its bytes. Only a regular file is read: a directory, a
+ * FIFO, a device or a socket fails at once, without waiting or reading. Failure
+ * (those, a missing file, empty path, a zero byte in the path, unreadable file):
+ * r0 NULL, r1 -1.
  */
 HIBE_WARN_UNUSED_RESULT ReadKey_return ReadKey(StringRef keyfile);
 

@@ -1,12 +1,16 @@
 #include "hibe_c/files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "common/wipe.h"
 
 namespace hibe_c {
 namespace {
@@ -16,6 +20,13 @@ common::Status errnoError(std::string_view what, std::string_view path) {
 }
 
 bool hasZeroByte(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
+// Closes fd, keeping errno as it was.
+void closeKeepingErrno(int fd) {
+    const int savedErrno = errno;
+    ::close(fd);
+    errno = savedErrno;
+}
 
 // Writes all of content to fd, continuing after partial writes and EINTR.
 bool writeAll(int fd, common::ByteView content) {
@@ -29,6 +40,28 @@ bool writeAll(int fd, common::ByteView content) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Whether the file open at fd holds exactly content, read back from its start.
+// The bytes read back may be a key: they are wiped, and compared in time that
+// does not depend on where they differ.
+bool holdsExactly(int fd, common::ByteView content) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size != static_cast<off_t>(content.size())) return false;
+    common::Bytes back(content.size());
+    common::WipeOnExit wipeBack([&] { common::Wipe(back); });
+    std::size_t done = 0;
+    while (done < back.size()) {
+        ssize_t n = ::pread(fd, back.data() + done, back.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    std::uint8_t differ = 0;
+    for (std::size_t i = 0; i < back.size(); ++i) {
+        differ = static_cast<std::uint8_t>(differ | (back[i] ^ content[i]));
+    }
+    return differ == 0;
 }
 
 bool isDirectory(const std::string& path) {
@@ -49,7 +82,35 @@ std::string parentDir(std::string_view path) {
 // follows it to give an unnamed file a name.
 std::string procPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+// A new temporary file dir/.XXXXXX.tmp.
+common::Result<int> createNamedTemporary(const std::string& dir, std::string& temp,
+                                         bool& exposed) {
+    temp = dir + "/.XXXXXX.tmp";
+    int fd = ::mkostemps(temp.data(), 4, O_CLOEXEC);
+    if (fd < 0) return std::unexpected(errnoError("create a temporary file in", dir).error());
+    exposed = fd <= STDERR_FILENO;
+    fd = OwnDescriptor(fd);
+    if (fd < 0) {
+        const int savedErrno = errno;
+        ::unlink(temp.c_str());
+        errno = savedErrno;
+        return std::unexpected(errnoError("create a temporary file in", dir).error());
+    }
+    return fd;
+}
+
 }  // namespace
+
+int OwnDescriptor(int fd) noexcept {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    closeKeepingErrno(fd);
+    return moved;
+}
+
+int OpenOwn(const std::string& path, int flags, mode_t mode) noexcept {
+    return OwnDescriptor(::open(path.c_str(), flags | O_CLOEXEC, mode));
+}
 
 common::Status MakeDirAll(std::string_view path) {
     if (path.empty() || hasZeroByte(path)) {
@@ -83,26 +144,30 @@ common::Result<StagedFile> StagedFile::Create(std::string_view finalPath, Placem
     const std::string dir = parentDir(path);
     // An unnamed file leaves nothing behind when the process dies before it is
     // linked. Renaming needs a name, so only linked files are unnamed, and only
-    // where /proc lets linkat reach them.
+    // where /proc lets linkat reach them. Opened for reading too, so that a file
+    // that was exposed on a standard stream's number can be read back.
     if (placement == Placement::kExclusive) {
-        int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        const bool exposed = fd >= 0 && fd <= STDERR_FILENO;
+        fd = OwnDescriptor(fd);
         if (fd >= 0) {
             struct stat st;
             if (::stat(procPath(fd).c_str(), &st) == 0) {
-                return StagedFile(std::move(path), placement, fd, "");
+                return StagedFile(std::move(path), placement, fd, "", exposed);
             }
             ::close(fd);
         }
     }
-    std::string temp = dir + "/.XXXXXX.tmp";
-    int fd = ::mkostemps(temp.data(), 4, O_CLOEXEC);
-    if (fd < 0) return std::unexpected(errnoError("create a temporary file in", dir).error());
-    return StagedFile(std::move(path), placement, fd, std::move(temp));
+    std::string temp;
+    bool exposed = false;
+    auto fd = createNamedTemporary(dir, temp, exposed);
+    if (!fd) return std::unexpected(fd.error());
+    return StagedFile(std::move(path), placement, *fd, std::move(temp), exposed);
 }
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
     : finalPath_(std::move(other.finalPath_)), placement_(other.placement_), fd_(other.fd_),
-      tempPath_(std::move(other.tempPath_)), placed_(other.placed_) {
+      tempPath_(std::move(other.tempPath_)), exposed_(other.exposed_), placed_(other.placed_) {
     other.fd_ = -1;
     other.tempPath_.clear();  // the moved-from value owns nothing any more
 }
@@ -114,6 +179,13 @@ StagedFile::~StagedFile() {
 
 common::Status StagedFile::Write(common::ByteView content) {
     if (!writeAll(fd_, content) || ::fsync(fd_) != 0) return errnoError("write", finalPath_);
+    // Until it was moved, a file opened on a standard stream's number took every
+    // write made through that number: another thread's status line, or the
+    // host's own output. It must hold exactly the content, or it is not placed.
+    if (exposed_ && !holdsExactly(fd_, content)) {
+        errno = EIO;
+        return errnoError("write", finalPath_);
+    }
     return {};
 }
 
@@ -148,18 +220,35 @@ void StagedFile::Unplace() noexcept {
 
 common::Status SyncParentDir(std::string_view path) {
     const std::string dir = parentDir(path);
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = OpenOwn(dir, O_RDONLY | O_DIRECTORY);
     if (fd < 0) return errnoError("open", dir);
     const bool ok = ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    errno = savedErrno;
+    closeKeepingErrno(fd);
     if (!ok) return errnoError("sync", dir);
     return {};
 }
 
+// A write to a pipe whose reader has gone fails with EPIPE and raises SIGPIPE,
+// whose default action ends the process: a host whose output goes to a log
+// collector that has exited would die of a status line. So the write is made
+// with SIGPIPE blocked on the calling thread alone (pthread_sigmask; no other
+// thread's mask, and no disposition, is touched), and a SIGPIPE that this write
+// raised is then taken off the thread with a zero-timeout sigtimedwait, before
+// the thread's mask is restored. A SIGPIPE that was already pending before the
+// write cannot be told apart from the write's own: it is left pending for the
+// host, as it was. Client libraries write to their hosts' sockets the same way.
 void WriteStdout(std::string_view text) {
-    writeAll(STDOUT_FILENO, common::AsBytes(text));
+    sigset_t pipeOnly, saved, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    if (::pthread_sigmask(SIG_BLOCK, &pipeOnly, &saved) != 0) return;
+    const bool pendingBefore = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    if (!writeAll(STDOUT_FILENO, common::AsBytes(text)) && errno == EPIPE && !pendingBefore) {
+        const struct timespec noWait{};
+        while (::sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
 }  // namespace hibe_c

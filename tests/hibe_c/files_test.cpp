@@ -1,18 +1,23 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "hibe_c/files.h"
+#include "hibe_c_testing.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using hibe_c_testing::names;
 
 class FilesTest : public ::testing::Test {
 protected:
@@ -51,12 +56,43 @@ TEST_F(FilesTest, MakeDirAllRejectsFilesEmptyPathsAndZeroBytes) {
 // What a name in the scratch directory holds before a file is placed there.
 enum class AtName { kNothing, kFile, kLinkToFile, kDanglingLink };
 
-// The names in the scratch directory, sorted.
-std::vector<std::string> names(const fs::path& dir) {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename());
-    std::sort(out.begin(), out.end());
-    return out;
+// Runs fn in a forked child and returns its exit status (-1 when it died).
+int inChild(const std::function<int()>& fn) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(fn());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Whether descriptor fd is open.
+bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+// With any of the standard streams closed, what the library opens lands above
+// 2 and close-on-exec, and the closed numbers stay closed: nothing else is
+// touched. Each set of closed streams is tried in a child.
+TEST_F(FilesTest, OwnDescriptorsStayOffTheStandardStreams) {
+    const std::string file = path("file");
+    std::ofstream(file) << "x";
+    const std::vector<std::vector<int>> closedSets = {{}, {1}, {0, 1}, {0, 1, 2}, {0, 2}};
+    for (const auto& closed : closedSets) {
+        const int result = inChild([&] {
+            for (int fd : closed) ::close(fd);
+            const int fds[] = {hibe_c::OpenOwn(file, O_RDONLY),
+                               hibe_c::OpenOwn(dir_.string(), O_RDONLY),
+                               hibe_c::OwnDescriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC))};
+            for (int fd : fds) {
+                if (fd <= 2) return 1;
+                if ((::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0) return 2;
+            }
+            for (int fd = 0; fd <= 2; ++fd) {
+                const bool wasClosed = std::find(closed.begin(), closed.end(), fd) != closed.end();
+                if (isOpen(fd) == wasClosed) return 3;
+            }
+            return 0;
+        });
+        EXPECT_EQ(result, 0) << "closed streams: " << closed.size();
+    }
 }
 
 class StagedFileTest : public FilesTest {

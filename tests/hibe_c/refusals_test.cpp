@@ -24,17 +24,6 @@
 #include "hibe_c_testing.h"
 #include "serialize/easycodec_writer.h"
 
-// AddressSanitizer and ThreadSanitizer reserve terabytes of address space for
-// their shadow memory, so an address-space limit cannot be set under them; the
-// tests that need one skip themselves there.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define HIBE_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define HIBE_TEST_SANITIZED 1
-#endif
-#endif
-
 namespace {
 
 using hibe_c_testing::captureStdout;
