@@ -1,9 +1,11 @@
 #include "hibe_c/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,21 +84,57 @@ std::string parentDir(std::string_view path) {
 // follows it to give an unnamed file a name.
 std::string procPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-// A new temporary file dir/.XXXXXX.tmp.
+// The temporary names that StagedFile makes: "." + six letters or digits +
+// ".tmp", the template of mkostemps.
+constexpr std::string_view kTempPrefix = ".";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kTempRandomChars = 6;
+
+bool isTemporaryName(std::string_view name) {
+    if (name.size() != kTempPrefix.size() + kTempRandomChars + kTempSuffix.size() ||
+        !name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) {
+        return false;
+    }
+    for (char c : name.substr(kTempPrefix.size(), kTempRandomChars)) {
+        const bool letterOrDigit =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit) return false;
+    }
+    return true;
+}
+
+// A named temporary file may lose its name to a cleaner between mkostemps and
+// the lock: then another name is tried, this many times at most.
+constexpr int kNameAttempts = 16;
+
+// A new temporary file dir/.XXXXXX.tmp, locked through its own open file (see
+// files.h). A cleaner that opened the name first holds the lock and removes the
+// name (the lock fails here), or has removed it already (the lock succeeds on a
+// file without a name): either way another name is tried. Where the file system
+// has no flock the file stays unlocked, and no cleaner can take it either.
 common::Result<int> createNamedTemporary(const std::string& dir, std::string& temp,
                                          bool& exposed) {
-    temp = dir + "/.XXXXXX.tmp";
-    int fd = ::mkostemps(temp.data(), 4, O_CLOEXEC);
-    if (fd < 0) return std::unexpected(errnoError("create a temporary file in", dir).error());
-    exposed = fd <= STDERR_FILENO;
-    fd = OwnDescriptor(fd);
-    if (fd < 0) {
-        const int savedErrno = errno;
-        ::unlink(temp.c_str());
-        errno = savedErrno;
-        return std::unexpected(errnoError("create a temporary file in", dir).error());
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        temp = dir + "/" + std::string(kTempPrefix) + std::string(kTempRandomChars, 'X') +
+               std::string(kTempSuffix);
+        int fd = ::mkostemps(temp.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
+        if (fd < 0) return std::unexpected(errnoError("create a temporary file in", dir).error());
+        exposed = fd <= STDERR_FILENO;
+        fd = OwnDescriptor(fd);
+        if (fd < 0) {
+            const int savedErrno = errno;
+            ::unlink(temp.c_str());
+            errno = savedErrno;
+            return std::unexpected(errnoError("create a temporary file in", dir).error());
+        }
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!locked && errno != EWOULDBLOCK) return fd;
+        struct stat st;
+        if (locked && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        ::close(fd);
     }
-    return fd;
+    errno = EEXIST;
+    return std::unexpected(errnoError("create a temporary file in", dir).error());
 }
 
 }  // namespace
@@ -173,8 +211,10 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
 }
 
 StagedFile::~StagedFile() {
-    if (fd_ >= 0) ::close(fd_);
+    // The name goes while the lock is held (it goes with the descriptor), so no
+    // cleaner can have taken it, nor another call have made a file of that name.
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (fd_ >= 0) ::close(fd_);
 }
 
 common::Status StagedFile::Write(common::ByteView content) {
@@ -225,6 +265,60 @@ common::Status SyncParentDir(std::string_view path) {
     const bool ok = ::fsync(fd) == 0;
     closeKeepingErrno(fd);
     if (!ok) return errnoError("sync", dir);
+    return {};
+}
+
+common::Result<DirectoryLock> DirectoryLock::TryTake(std::string_view path) {
+    const std::string dir = parentDir(path);
+    if (hasZeroByte(dir)) {
+        errno = EINVAL;
+        return std::unexpected(errnoError("open", dir).error());
+    }
+    int fd = OpenOwn(dir, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return std::unexpected(errnoError("open", dir).error());
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        closeKeepingErrno(fd);
+        return std::unexpected(errnoError("lock", dir).error());
+    }
+    return DirectoryLock(fd);
+}
+
+DirectoryLock::~DirectoryLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void DirectoryLock::RemoveStaleTemporaries() noexcept {
+    // A descriptor of its own for reading the entries: the locked one keeps its
+    // position, and closedir closes only this one.
+    const int listFd = OwnDescriptor(::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (listFd < 0) return;
+    DIR* entries = ::fdopendir(listFd);
+    if (entries == nullptr) {
+        ::close(listFd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        if (!isTemporaryName(entry->d_name)) continue;
+        // Never follows a link, never waits for a writer of a FIFO.
+        const int fd = OwnDescriptor(
+            ::openat(listFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd < 0) continue;
+        // The lock is taken before the name is checked again: a call that creates
+        // the file after this check finds it locked or without a name.
+        struct stat opened, named;
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            opened.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(listFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+            ::unlinkat(listFd, entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(entries);
+}
+
+common::Status DirectoryLock::Sync() {
+    if (::fsync(fd_) != 0) return errnoError("sync", "the locked directory");
     return {};
 }
 

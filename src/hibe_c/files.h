@@ -57,6 +57,10 @@ enum class Placement {
 // key file name is), mode 0600 subject to the file-creation mask. Write fills
 // and flushes it; Place gives it the final name. Until it is placed, the
 // temporary file is removed when the value goes away, on every failure path.
+//
+// A named temporary file is locked (flock, exclusive) through its own open file
+// for as long as it lives: DirectoryLock::RemoveStaleTemporaries takes only
+// temporaries that nobody holds, which a call that died has left.
 class StagedFile {
 public:
     static common::Result<StagedFile> Create(std::string_view finalPath, Placement placement);
@@ -69,7 +73,7 @@ public:
     common::Status Write(common::ByteView content);
 
     // Puts the written file in place under the final path in one atomic step.
-    // The directory is not flushed here: SyncParentDir does that once for every
+    // The directory is not flushed here: the caller flushes it once for every
     // file placed in it.
     common::Status Place();
 
@@ -94,6 +98,37 @@ private:
 // Flushes the directory that holds path, so that names created, linked or
 // renamed in it survive a power loss.
 common::Status SyncParentDir(std::string_view path);
+
+// An exclusive lock on the directory that holds a path: flock(2) on the
+// directory itself, through an open file of its own. No file is created for it.
+// The kernel drops the lock when the last descriptor of that open file closes:
+// when the value goes away, when the process dies, and, in a child forked while
+// the lock was held, only when the child exits or executes another program
+// (the descriptor is close-on-exec). TryTake never waits: a lock held elsewhere,
+// by another call, another process or such a child, fails it at once, so no
+// holder can make a caller hang.
+class DirectoryLock {
+public:
+    static common::Result<DirectoryLock> TryTake(std::string_view path);
+
+    DirectoryLock(DirectoryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    DirectoryLock& operator=(DirectoryLock&&) = delete;
+    ~DirectoryLock();
+
+    // Removes the temporary files that calls which died left in the directory:
+    // every regular file named ".XXXXXX.tmp" (X a letter or digit) that belongs
+    // to the process's user and on which no one holds a lock (see StagedFile).
+    // A temporary of a live call, in this process or another, is locked and
+    // stays.
+    void RemoveStaleTemporaries() noexcept;
+
+    // Flushes the directory.
+    common::Status Sync();
+
+private:
+    explicit DirectoryLock(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
 
 // Hands text to file descriptor 1 in one write (continuing only after a partial
 // write), without any buffer of the library's own. A write that fails (no
