@@ -78,8 +78,10 @@ typedef struct {
  * writes Join(keyOutPath, orgId)/orgId.params and .../orgId.masterKey (mode
  * 0600) and prints one line naming each file to standard output.
  * Returns 0 on success, 1 on any failure (among others: the master key file
- * exists already, depth is negative or above 33554425, whose params would
- * exceed an int count).
+ * exists already, another setup of the organisation is under way, depth is
+ * negative or above 33554425, whose params would exceed an int count). After 1
+ * the organisation is as it was: absent when it was absent, so that a later
+ * setup can succeed.
  */
 HIBE_WARN_UNUSED_RESULT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPath);
 
@@ -88,16 +90,19 @@ HIBE_WARN_UNUSED_RESULT int64_t HibeSetup(int64_t depth, StringRef orgId, String
  * and params file named by the last two arguments, and writes it to
  * keyOutPath/privateKeys/A#B#C.privateKey (mode 0600).
  * Returns 0 on success, 1 on any failure (among others: the key file exists
- * already, the identity is deeper than the params allow, the master key does
- * not belong to the params).
+ * already, the identity is deeper than the params allow, the params hold an
+ * identity element, the master key is at infinity or does not belong to the
+ * params). After 1 no key file of the identity has been left behind.
  */
 HIBE_WARN_UNUSED_RESULT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                                  StringRef masterKeyFilePath, StringRef paramsFilePath);
 
 /*
  * Reads the whole file keyfile (the path bytes as given, relative to the working
- * directory) and returns its bytes. Failure (missing file, directory, empty path,
- * a zero byte in the path, unreadable file): r0 NULL, r1 -1.
+ * directory) and returns its bytes. Only a regular file is read: a directory, a
+ * FIFO, a device or a socket fails at once, without waiting or reading. Failure
+ * (those, a missing file, empty path, a zero byte in the path, unreadable file):
+ * r0 NULL, r1 -1.
  */
 HIBE_WARN_UNUSED_RESULT ReadKey_return ReadKey(StringRef keyfile);
 

@@ -1,12 +1,18 @@
 #include "hibe_c/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "common/wipe.h"
 
 namespace hibe_c {
 namespace {
@@ -16,6 +22,13 @@ common::Status errnoError(std::string_view what, std::string_view path) {
 }
 
 bool hasZeroByte(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+
+// Closes fd, keeping errno as it was.
+void closeKeepingErrno(int fd) {
+    const int savedErrno = errno;
+    ::close(fd);
+    errno = savedErrno;
+}
 
 // Writes all of content to fd, continuing after partial writes and EINTR.
 bool writeAll(int fd, common::ByteView content) {
@@ -29,6 +42,28 @@ bool writeAll(int fd, common::ByteView content) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Whether the file open at fd holds exactly content, read back from its start.
+// The bytes read back may be a key: they are wiped, and compared in time that
+// does not depend on where they differ.
+bool holdsExactly(int fd, common::ByteView content) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size != static_cast<off_t>(content.size())) return false;
+    common::Bytes back(content.size());
+    common::WipeOnExit wipeBack([&] { common::Wipe(back); });
+    std::size_t done = 0;
+    while (done < back.size()) {
+        ssize_t n = ::pread(fd, back.data() + done, back.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    std::uint8_t differ = 0;
+    for (std::size_t i = 0; i < back.size(); ++i) {
+        differ = static_cast<std::uint8_t>(differ | (back[i] ^ content[i]));
+    }
+    return differ == 0;
 }
 
 bool isDirectory(const std::string& path) {
@@ -49,7 +84,71 @@ std::string parentDir(std::string_view path) {
 // follows it to give an unnamed file a name.
 std::string procPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+// The temporary names that StagedFile makes: "." + six letters or digits +
+// ".tmp", the template of mkostemps.
+constexpr std::string_view kTempPrefix = ".";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr std::size_t kTempRandomChars = 6;
+
+bool isTemporaryName(std::string_view name) {
+    if (name.size() != kTempPrefix.size() + kTempRandomChars + kTempSuffix.size() ||
+        !name.starts_with(kTempPrefix) || !name.ends_with(kTempSuffix)) {
+        return false;
+    }
+    for (char c : name.substr(kTempPrefix.size(), kTempRandomChars)) {
+        const bool letterOrDigit =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit) return false;
+    }
+    return true;
+}
+
+// A named temporary file may lose its name to a cleaner between mkostemps and
+// the lock: then another name is tried, this many times at most.
+constexpr int kNameAttempts = 16;
+
+// A new temporary file dir/.XXXXXX.tmp, locked through its own open file (see
+// files.h). A cleaner that opened the name first holds the lock and removes the
+// name (the lock fails here), or has removed it already (the lock succeeds on a
+// file without a name): either way another name is tried. Where the file system
+// has no flock the file stays unlocked, and no cleaner can take it either.
+common::Result<int> createNamedTemporary(const std::string& dir, std::string& temp,
+                                         bool& exposed) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        temp = dir + "/" + std::string(kTempPrefix) + std::string(kTempRandomChars, 'X') +
+               std::string(kTempSuffix);
+        int fd = ::mkostemps(temp.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
+        if (fd < 0) return std::unexpected(errnoError("create a temporary file in", dir).error());
+        exposed = fd <= STDERR_FILENO;
+        fd = OwnDescriptor(fd);
+        if (fd < 0) {
+            const int savedErrno = errno;
+            ::unlink(temp.c_str());
+            errno = savedErrno;
+            return std::unexpected(errnoError("create a temporary file in", dir).error());
+        }
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!locked && errno != EWOULDBLOCK) return fd;
+        struct stat st;
+        if (locked && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        ::close(fd);
+    }
+    errno = EEXIST;
+    return std::unexpected(errnoError("create a temporary file in", dir).error());
+}
+
 }  // namespace
+
+int OwnDescriptor(int fd) noexcept {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    closeKeepingErrno(fd);
+    return moved;
+}
+
+int OpenOwn(const std::string& path, int flags, mode_t mode) noexcept {
+    return OwnDescriptor(::open(path.c_str(), flags | O_CLOEXEC, mode));
+}
 
 common::Status MakeDirAll(std::string_view path) {
     if (path.empty() || hasZeroByte(path)) {
@@ -83,37 +182,50 @@ common::Result<StagedFile> StagedFile::Create(std::string_view finalPath, Placem
     const std::string dir = parentDir(path);
     // An unnamed file leaves nothing behind when the process dies before it is
     // linked. Renaming needs a name, so only linked files are unnamed, and only
-    // where /proc lets linkat reach them.
+    // where /proc lets linkat reach them. Opened for reading too, so that a file
+    // that was exposed on a standard stream's number can be read back.
     if (placement == Placement::kExclusive) {
-        int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        const bool exposed = fd >= 0 && fd <= STDERR_FILENO;
+        fd = OwnDescriptor(fd);
         if (fd >= 0) {
             struct stat st;
             if (::stat(procPath(fd).c_str(), &st) == 0) {
-                return StagedFile(std::move(path), placement, fd, "");
+                return StagedFile(std::move(path), placement, fd, "", exposed);
             }
             ::close(fd);
         }
     }
-    std::string temp = dir + "/.XXXXXX.tmp";
-    int fd = ::mkostemps(temp.data(), 4, O_CLOEXEC);
-    if (fd < 0) return std::unexpected(errnoError("create a temporary file in", dir).error());
-    return StagedFile(std::move(path), placement, fd, std::move(temp));
+    std::string temp;
+    bool exposed = false;
+    auto fd = createNamedTemporary(dir, temp, exposed);
+    if (!fd) return std::unexpected(fd.error());
+    return StagedFile(std::move(path), placement, *fd, std::move(temp), exposed);
 }
 
 StagedFile::StagedFile(StagedFile&& other) noexcept
     : finalPath_(std::move(other.finalPath_)), placement_(other.placement_), fd_(other.fd_),
-      tempPath_(std::move(other.tempPath_)), placed_(other.placed_) {
+      tempPath_(std::move(other.tempPath_)), exposed_(other.exposed_), placed_(other.placed_) {
     other.fd_ = -1;
     other.tempPath_.clear();  // the moved-from value owns nothing any more
 }
 
 StagedFile::~StagedFile() {
-    if (fd_ >= 0) ::close(fd_);
+    // The name goes while the lock is held (it goes with the descriptor), so no
+    // cleaner can have taken it, nor another call have made a file of that name.
     if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (fd_ >= 0) ::close(fd_);
 }
 
 common::Status StagedFile::Write(common::ByteView content) {
     if (!writeAll(fd_, content) || ::fsync(fd_) != 0) return errnoError("write", finalPath_);
+    // Until it was moved, a file opened on a standard stream's number took every
+    // write made through that number: another thread's status line, or the
+    // host's own output. It must hold exactly the content, or it is not placed.
+    if (exposed_ && !holdsExactly(fd_, content)) {
+        errno = EIO;
+        return errnoError("write", finalPath_);
+    }
     return {};
 }
 
@@ -148,18 +260,89 @@ void StagedFile::Unplace() noexcept {
 
 common::Status SyncParentDir(std::string_view path) {
     const std::string dir = parentDir(path);
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = OpenOwn(dir, O_RDONLY | O_DIRECTORY);
     if (fd < 0) return errnoError("open", dir);
     const bool ok = ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    errno = savedErrno;
+    closeKeepingErrno(fd);
     if (!ok) return errnoError("sync", dir);
     return {};
 }
 
+common::Result<DirectoryLock> DirectoryLock::TryTake(std::string_view path) {
+    const std::string dir = parentDir(path);
+    if (hasZeroByte(dir)) {
+        errno = EINVAL;
+        return std::unexpected(errnoError("open", dir).error());
+    }
+    int fd = OpenOwn(dir, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return std::unexpected(errnoError("open", dir).error());
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        closeKeepingErrno(fd);
+        return std::unexpected(errnoError("lock", dir).error());
+    }
+    return DirectoryLock(fd);
+}
+
+DirectoryLock::~DirectoryLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void DirectoryLock::RemoveStaleTemporaries() noexcept {
+    // A descriptor of its own for reading the entries: the locked one keeps its
+    // position, and closedir closes only this one.
+    const int listFd = OwnDescriptor(::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (listFd < 0) return;
+    DIR* entries = ::fdopendir(listFd);
+    if (entries == nullptr) {
+        ::close(listFd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        if (!isTemporaryName(entry->d_name)) continue;
+        // Never follows a link, never waits for a writer of a FIFO.
+        const int fd = OwnDescriptor(
+            ::openat(listFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd < 0) continue;
+        // The lock is taken before the name is checked again: a call that creates
+        // the file after this check finds it locked or without a name.
+        struct stat opened, named;
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            opened.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(listFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+            ::unlinkat(listFd, entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(entries);
+}
+
+common::Status DirectoryLock::Sync() {
+    if (::fsync(fd_) != 0) return errnoError("sync", "the locked directory");
+    return {};
+}
+
+// A write to a pipe whose reader has gone fails with EPIPE and raises SIGPIPE,
+// whose default action ends the process: a host whose output goes to a log
+// collector that has exited would die of a status line. So the write is made
+// with SIGPIPE blocked on the calling thread alone (pthread_sigmask; no other
+// thread's mask, and no disposition, is touched), and a SIGPIPE that this write
+// raised is then taken off the thread with a zero-timeout sigtimedwait, before
+// the thread's mask is restored. A SIGPIPE that was already pending before the
+// write cannot be told apart from the write's own: it is left pending for the
+// host, as it was. Client libraries write to their hosts' sockets the same way.
 void WriteStdout(std::string_view text) {
-    writeAll(STDOUT_FILENO, common::AsBytes(text));
+    sigset_t pipeOnly, saved, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    if (::pthread_sigmask(SIG_BLOCK, &pipeOnly, &saved) != 0) return;
+    const bool pendingBefore = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    if (!writeAll(STDOUT_FILENO, common::AsBytes(text)) && errno == EPIPE && !pendingBefore) {
+        const struct timespec noWait{};
+        while (::sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
 }
 
 }  // namespace hibe_c

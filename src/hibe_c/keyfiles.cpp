@@ -3,9 +3,12 @@
 //
 // Every key file appears whole or not at all (see files.h): the master key and
 // private key files are linked into place, which fails when the name exists, and
-// the params file is renamed over its name. A failed or concurrent call never
-// leaves a partial key file that would block the organisation or the identity,
-// and never deletes, truncates or writes through a file that it did not create.
+// the params file is renamed over its name. A call that returns 1 leaves the
+// organisation and the identity as they were: absent stays absent, so that the
+// same call can succeed later. A call that returns 0 has its files whole, in
+// place and flushed. No call truncates or writes through a file that it did not
+// create; the only such files that a setup removes are temporaries of setups
+// that died, and params without their master key, which it replaces.
 //
 // The master key and private key encodings, and the bytes read from a master
 // key file, are wiped on every way out; the decoded keys wipe themselves.
@@ -69,12 +72,23 @@ std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_v
 
     const std::string orgDir = Join({keyOutPath, orgId});
     const std::string masterPath = Join({orgDir, std::string(orgId) + ".masterKey"});
-    if (!isFree(masterPath)) return kFailed;
+    const std::string paramsPath = Join({orgDir, std::string(orgId) + ".params"});
     if (!MakeDirAll(orgDir)) return kFailed;
+
+    // Setups are serialised by an exclusive lock on the directory that holds
+    // both files (their names differ only in their suffix), which the kernel
+    // drops when its holder dies (see DirectoryLock). A setup that finds it held,
+    // by a setup of this organisation or of another whose files lie in the same
+    // directory, in this process or another, fails at once and changes nothing:
+    // of concurrent setups of one organisation exactly one wins.
+    auto lock = DirectoryLock::TryTake(masterPath);
+    if (!lock) return kFailed;
+    // No copy of a master key stays on disk from a setup that died.
+    lock->RemoveStaleTemporaries();
+    if (!isFree(masterPath)) return kFailed;
 
     // Both files are written whole into temporary files before either takes its
     // name. A failure up to here leaves nothing but the directories.
-    const std::string paramsPath = Join({orgDir, std::string(orgId) + ".params"});
     auto params = stage(paramsPath, Placement::kReplace, setup->params.Marshal());
     if (!params) return kFailed;
     common::Bytes masterBytes = setup->masterKey.Key.Marshal();
@@ -82,23 +96,31 @@ std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_v
     auto master = stage(masterPath, Placement::kExclusive, masterBytes);
     if (!master) return kFailed;
 
-    // Linking the master key claims the organisation: of concurrent setups only
-    // one links, and the others fail here without having touched the winner's
-    // params. Only then are the params renamed into place. A crash between these
-    // two steps leaves the new master key beside no params, or beside the params
-    // of an earlier setup, with the new params whole in their temporary file: the
-    // one window left. It cannot be closed further: only the call that holds the
-    // organisation may replace its params, so the claim comes first, and as both
-    // files are written and flushed before it, the window spans nothing but the
-    // two directory operations.
-    if (!master->Place()) return kFailed;
-    if (!params->Place()) {
-        master->Unplace();  // the organisation stays as it was: absent
+    // The params go in first, the master key last: linking the master key
+    // completes the organisation. A process that dies before the link leaves at
+    // most new params without a master key, which is an absent organisation
+    // that the next setup replaces; after the link, a complete one.
+    if (!params->Place()) return kFailed;
+    if (!master->Place()) {
+        params->Unplace();
         return kFailed;
     }
-    // The names of both files differ only in their suffix: one directory holds them.
-    if (!SyncParentDir(masterPath)) return kFailed;
+    if (!lock->Sync()) {
+        // The names are not known to be on disk: both are taken away again, so
+        // that the organisation is absent, as before the call and as the result
+        // says, and a later setup can succeed. Params that these replaced are not
+        // brought back: without their master key they belonged to no
+        // organisation. The removal is flushed too, which may fail as well: what
+        // a power loss on a failing disk keeps of the directory is beyond any
+        // call. Both files were flushed before they took their names, so a name
+        // that it keeps names whole content.
+        master->Unplace();
+        params->Unplace();
+        (void)lock->Sync();
+        return kFailed;
+    }
 
+    // The files are in place: a line that cannot be written changes nothing.
     WriteStdout(storageLine(orgId, "params", paramsPath));
     WriteStdout(storageLine(orgId, "masterKey", masterPath));
     return kOk;
@@ -111,6 +133,10 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     if (!paramsBytes) return kFailed;
     hibe::Params params;
     if (!params.Unmarshal(*paramsBytes).second) return kFailed;
+    // Params holding an identity element are refused, as encryption refuses them:
+    // with G or G1 (or G2) the identity, any master key at infinity would pass
+    // the check below.
+    if (hibe::HoldsIdentityElement(params)) return kFailed;
 
     // Only the first 64 bytes of the master key file are its encoding.
     auto masterBytes = ReadKey(masterKeyFilePath);
@@ -118,9 +144,10 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     common::WipeOnExit wipeMasterBytes([&] { common::Wipe(*masterBytes); });
     hibe::MasterKey master;
     if (!master.Key.Unmarshal(*masterBytes)) return kFailed;
-    // A master key of other params (or at infinity) would make a key that
+    // A master key at infinity, or of other params, would make a key that
     // decrypts nothing and blocks the identity; it is refused before anything is
     // written.
+    if (!master.Key.p || master.Key.p->IsInfinity()) return kFailed;
     if (!hibe::MasterKeyMatches(params, master)) return kFailed;
 
     // The identity is hashed without validation.
@@ -140,7 +167,13 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     common::WipeOnExit wipeKeyBytes([&] { common::Wipe(keyBytes); });
     auto keyFile = stage(keyPath, Placement::kExclusive, keyBytes);
     if (!keyFile || !keyFile->Place()) return kFailed;
-    if (!SyncParentDir(keyPath)) return kFailed;
+    if (!SyncParentDir(keyPath)) {
+        // The name is not known to be on disk: it is taken away again, so that the
+        // identity stays free for a later call (see HibeSetup).
+        keyFile->Unplace();
+        (void)SyncParentDir(keyPath);
+        return kFailed;
+    }
     return kOk;
 }
 

@@ -1,18 +1,24 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "hibe_c/files.h"
+#include "hibe_c_testing.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using hibe_c_testing::names;
 
 class FilesTest : public ::testing::Test {
 protected:
@@ -51,12 +57,112 @@ TEST_F(FilesTest, MakeDirAllRejectsFilesEmptyPathsAndZeroBytes) {
 // What a name in the scratch directory holds before a file is placed there.
 enum class AtName { kNothing, kFile, kLinkToFile, kDanglingLink };
 
-// The names in the scratch directory, sorted.
-std::vector<std::string> names(const fs::path& dir) {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename());
-    std::sort(out.begin(), out.end());
-    return out;
+// Runs fn in a forked child and returns its exit status (-1 when it died).
+int inChild(const std::function<int()>& fn) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(fn());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Whether descriptor fd is open.
+bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+// With any of the standard streams closed, what the library opens lands above
+// 2 and close-on-exec, and the closed numbers stay closed: nothing else is
+// touched. Each set of closed streams is tried in a child.
+TEST_F(FilesTest, OwnDescriptorsStayOffTheStandardStreams) {
+    const std::string file = path("file");
+    std::ofstream(file) << "x";
+    const std::vector<std::vector<int>> closedSets = {{}, {1}, {0, 1}, {0, 1, 2}, {0, 2}};
+    for (const auto& closed : closedSets) {
+        const int result = inChild([&] {
+            for (int fd : closed) ::close(fd);
+            const int fds[] = {hibe_c::OpenOwn(file, O_RDONLY),
+                               hibe_c::OpenOwn(dir_.string(), O_RDONLY),
+                               hibe_c::OwnDescriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC))};
+            for (int fd : fds) {
+                if (fd <= 2) return 1;
+                if ((::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0) return 2;
+            }
+            for (int fd = 0; fd <= 2; ++fd) {
+                const bool wasClosed = std::find(closed.begin(), closed.end(), fd) != closed.end();
+                if (isOpen(fd) == wasClosed) return 3;
+            }
+            return 0;
+        });
+        EXPECT_EQ(result, 0) << "closed streams: " << closed.size();
+    }
+}
+
+// The setup lock: a second taker fails at once; a child forked while the lock
+// is held keeps it until it exits, and meanwhile a taker still fails at once
+// rather than waiting for the child; the lock is free once the child is gone.
+TEST_F(FilesTest, DirectoryLockFailsAtOnceWhileHeldAndOutlivesNoHolder) {
+    const std::string inDir = path("org.masterKey");
+    auto lock = std::make_optional(hibe_c::DirectoryLock::TryTake(inDir));
+    ASSERT_TRUE(*lock);
+    EXPECT_FALSE(hibe_c::DirectoryLock::TryTake(inDir));
+
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        char c;
+        ::close(toChild[1]);
+        ::close(fromChild[0]);
+        (void)!::write(fromChild[1], "r", 1);
+        (void)!::read(toChild[0], &c, 1);  // holds the inherited lock until told to end
+        ::_exit(0);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    char c;
+    ASSERT_EQ(::read(fromChild[0], &c, 1), 1);
+    lock.reset();
+    EXPECT_FALSE(hibe_c::DirectoryLock::TryTake(inDir)) << "the child holds the lock";
+    ::close(toChild[1]);
+    ::waitpid(pid, nullptr, 0);
+    ::close(fromChild[0]);
+    EXPECT_TRUE(hibe_c::DirectoryLock::TryTake(inDir));
+}
+
+// Temporaries that nobody holds (a call that died left them) are removed; a
+// live temporary of another call stays and can still be placed; a name of
+// another shape, a link, a directory and a FIFO stay as they are.
+TEST_F(FilesTest, RemoveStaleTemporariesTakesOnlyUnheldTemporaries) {
+    std::ofstream(path(".Ab12Cd.tmp")) << "a dead setup's master key";
+    std::ofstream(path(".zzzzzz.tmp")) << "";
+    std::ofstream(path(".held1.tmp")) << "too short a name";
+    std::ofstream(path("Ab12Cde.tmp")) << "no dot";
+    std::ofstream(path(".Ab-2Cd.tmp")) << "not a letter or digit";
+    std::ofstream(path("x.params")) << "a key file";
+    std::ofstream(path(".Held99.tmp")) << "held by a live call";
+    const int held = ::open(path(".Held99.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    fs::create_symlink(path("x.params"), path(".Link00.tmp"));
+    fs::create_directory(path(".Dir000.tmp"));
+    ASSERT_EQ(::mkfifo(path(".Fifo00.tmp").c_str(), 0600), 0);
+    auto live = hibe_c::StagedFile::Create(path("live"), hibe_c::Placement::kReplace);
+    ASSERT_TRUE(live && live->Write(common::AsBytes("live")));
+
+    auto lock = hibe_c::DirectoryLock::TryTake(path("x.params"));
+    ASSERT_TRUE(lock);
+    lock->RemoveStaleTemporaries();
+    std::vector<std::string> left = names(dir_);
+    EXPECT_EQ(left.size(), 9u);
+    for (const char* gone : {".Ab12Cd.tmp", ".zzzzzz.tmp"}) {
+        EXPECT_FALSE(fs::exists(path(gone))) << gone;
+    }
+    for (const char* kept : {".held1.tmp", "Ab12Cde.tmp", ".Ab-2Cd.tmp", "x.params", ".Held99.tmp",
+                             ".Link00.tmp", ".Dir000.tmp", ".Fifo00.tmp"}) {
+        EXPECT_TRUE(fs::exists(fs::symlink_status(path(kept)))) << kept;
+    }
+    EXPECT_TRUE(live->Place());
+    EXPECT_EQ(content(path("live")), "live");
+    ::close(held);
 }
 
 class StagedFileTest : public FilesTest {

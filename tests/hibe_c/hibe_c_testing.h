@@ -1,15 +1,28 @@
-// Shared helpers of the hibe_c tests: a scratch directory and standard output
-// captured at file descriptor 1.
+// Shared helpers of the hibe_c tests: a scratch directory, its names, standard
+// output captured at file descriptor 1, and whether a sanitizer runs.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
+
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space for
+// their shadow memory, so an address-space limit cannot be set under them; the
+// tests that need one skip it there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define HIBE_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define HIBE_TEST_SANITIZED 1
+#endif
+#endif
 
 namespace hibe_c_testing {
 
@@ -35,6 +48,14 @@ protected:
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The names in a directory, sorted.
+inline std::vector<std::string> names(const fs::path& dir) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 inline void writeFile(const std::string& path, const std::string& content) {

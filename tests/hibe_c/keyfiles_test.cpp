@@ -5,12 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
 
 #include "bn256/bn256.h"
 #include "hibe/scheme.h"
+#include "hibe_c/files.h"
 #include "hibe_c/hibe_c.h"
 #include "hibe_c_testing.h"
 
@@ -99,6 +101,38 @@ TEST_F(HibeSetupTest, OrgIdWithSeparatorFailsAtTheParamsFile) {
     EXPECT_TRUE(fs::is_directory(path("a/b")));
     EXPECT_FALSE(fs::exists(path("a/b/a")));
     EXPECT_TRUE(fs::is_empty(path("a/b"))) << "the claimed master key file is removed again";
+}
+
+// While another setup holds the organisation's directory (here the test holds
+// its lock), a setup fails at once and changes nothing; afterwards it succeeds.
+TEST_F(HibeSetupTest, SetupWhileAnotherHoldsTheOrganisationFailsAndChangesNothing) {
+    fs::create_directories(path("org"));
+    {
+        auto lock = hibe_c::DirectoryLock::TryTake(path("org/org.masterKey"));
+        ASSERT_TRUE(lock);
+        std::string out;
+        EXPECT_EQ(setup(2, "org", &out), 1);
+        EXPECT_EQ(out, "");
+        EXPECT_TRUE(fs::is_empty(path("org")));
+    }
+    EXPECT_EQ(setup(2, "org"), 0);
+}
+
+// The temporary files of setups that died (one may hold a master key) are
+// removed by the next setup of the organisation, whether it succeeds or finds
+// the organisation complete.
+TEST_F(HibeSetupTest, SetupRemovesTemporariesOfSetupsThatDied) {
+    const std::vector<std::string> keyFiles = {"org.masterKey", "org.params"};
+    fs::create_directories(path("org"));
+    writeFile(path("org/.Ab12Cd.tmp"), std::string(64, 'k'));
+    ASSERT_EQ(setup(2, "org"), 0);
+    EXPECT_EQ(hibe_c_testing::names(path("org")), keyFiles);
+
+    const std::string master = readFile(path("org/org.masterKey"));
+    writeFile(path("org/.xY34zW.tmp"), std::string(64, 'k'));
+    EXPECT_EQ(setup(2, "org"), 1);
+    EXPECT_EQ(hibe_c_testing::names(path("org")), keyFiles);
+    EXPECT_EQ(readFile(path("org/org.masterKey")), master);
 }
 
 // Whether the master key alpha·G2 belongs to the params: e(alpha·G2, G) = e(G2, alpha·G).

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -22,17 +23,6 @@
 #include "hibe_c/json_map.h"
 #include "hibe_c_testing.h"
 #include "serialize/easycodec_writer.h"
-
-// AddressSanitizer and ThreadSanitizer reserve terabytes of address space for
-// their shadow memory, so an address-space limit cannot be set under them; the
-// tests that need one skip themselves there.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define HIBE_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define HIBE_TEST_SANITIZED 1
-#endif
-#endif
 
 namespace {
 
@@ -117,6 +107,44 @@ TEST_F(RefusalTest, KeyGenRefusesMasterKeyOfOtherParams) {
         EXPECT_FALSE(fs::exists(path("privateKeys"))) << master;
     }
     EXPECT_EQ(hibe_c::KeyGenFromMaster("A/B", root(), path("org/org.masterKey"), params), 0);
+}
+
+// Params holding an identity element (the all-zero encoding of G, G1, G2, G3 or
+// an H) are refused as encryption refuses them, and so is a master key at
+// infinity: with G and G1, or G2, the identity, a master key of 64 zero bytes
+// passes the pairing check, and a key would be written that protects nothing.
+TEST_F(RefusalTest, KeyGenRefusesIdentityElementsInParamsAndMasterKey) {
+    ASSERT_EQ(setup(3, "org"), 0);
+    const std::string params = readFile(path("org/org.params"));
+    const std::string master = readFile(path("org/org.masterKey"));
+    const std::string zeroMaster(64, '\0');
+    // Byte ranges of the params encoding: G and G1 (G2 points), then G2, G3 and
+    // the H entries (G1 points).
+    const struct {
+        std::string what;
+        std::size_t from, to;
+        const std::string& master;
+    } cases[] = {
+        {"G and G1", 0, 256, zeroMaster},
+        {"G2", 256, 320, zeroMaster},
+        {"G3", 320, 384, master},
+        {"H[2]", 512, 576, master},
+        {"nothing", 0, 0, zeroMaster},
+    };
+    for (const auto& c : cases) {
+        std::string zeroed = params;
+        std::fill(zeroed.begin() + c.from, zeroed.begin() + c.to, '\0');
+        writeFile(path("zeroed.params"), zeroed);
+        writeFile(path("given.masterKey"), c.master);
+        std::int64_t status = 0;
+        const std::string printed = captureStdout([&] {
+            status = hibe_c::KeyGenFromMaster("A", root(), path("given.masterKey"),
+                                              path("zeroed.params"));
+        });
+        EXPECT_EQ(status, 1) << c.what;
+        EXPECT_EQ(printed, "") << c.what;
+        EXPECT_FALSE(fs::exists(path("privateKeys"))) << c.what;
+    }
 }
 
 // Params of these depths could never be handed back through an int count; the

@@ -1,0 +1,164 @@
+/*
+ * The host's standard streams and signals stay the host's. Each case runs in a
+ * child of this host, which loaded the library before it forked:
+ *
+ * - Closed streams: the child closes {1}, {0,1} or {0,1,2}, as daemons do, and
+ *   sets up an organisation and makes a key. The files have exactly their
+ *   sizes (no status line has gone into one) and decrypt.
+ * - A broken pipe: the child's standard output is a pipe whose reader has gone,
+ *   as when the host's log collector has exited. The setup returns 0 and the
+ *   child lives on with its signal mask and SIGPIPE disposition as they were:
+ *   SIGPIPE at its default action, or a handler of the host's that is never
+ *   called; or SIGPIPE blocked, where a SIGPIPE that the host had pending
+ *   before the call is still pending after it, and none is left when it had
+ *   none. The organisation is complete.
+ *
+ *   streams_test path/to/libhibe.so scratch-directory
+ */
+#include <signal.h>
+#include <sys/wait.h>
+
+#include "host_expect.h"
+#include "host_lib.h"
+
+enum { kDepth = 3, kParamsSize = 384 + 64 * kDepth, kMasterSize = 64, kKeySize = 192 };
+
+static long fileSize(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 ? (long)st.st_size : -1;
+}
+
+/* Runs fn(root) in a child; its exit status, or 100 + the signal that ended it. */
+static int inChild(int (*fn)(const char*, int), const char* root, int arg) {
+    pid_t pid = fork();
+    if (pid < 0) abort();
+    if (pid == 0) _exit(fn(root, arg));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+/* Closes the standard streams whose bits are set in closed, then sets up "org"
+   and makes the key of A/B/C. */
+static int withClosedStreams(const char* root, int closed) {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (closed & (1 << fd)) close(fd);
+    }
+    char master[4096], params[4096];
+    joinPath(master, root, "org/org.masterKey");
+    joinPath(params, root, "org/org.params");
+    if (hibe.setup(kDepth, ref("org"), ref(root)) != 0) return 1;
+    if (hibe.keyGen(ref("A/B/C"), ref(root), ref(master), ref(params)) != 0) return 2;
+    return 0;
+}
+
+static void closedStreams(const char* scratch) {
+    static const struct {
+        int closed; /* bit fd set: fd closed */
+        const char* name;
+    } sets[] = {{1 << 1, "closed-1"}, {1 << 0 | 1 << 1, "closed-0-1"},
+                {1 << 0 | 1 << 1 | 1 << 2, "closed-0-1-2"}};
+    for (size_t i = 0; i < sizeof sets / sizeof sets[0]; ++i) {
+        char root[4096], master[4096], params[4096], key[4096];
+        joinPath(root, scratch, sets[i].name);
+        joinPath(master, root, "org/org.masterKey");
+        joinPath(params, root, "org/org.params");
+        joinPath(key, root, "privateKeys/A#B#C.privateKey");
+        EXPECT(inChild(withClosedStreams, root, sets[i].closed) == 0, sets[i].name);
+        EXPECT(fileSize(params) == kParamsSize, sets[i].name);
+        EXPECT(fileSize(master) == kMasterSize, sets[i].name);
+        EXPECT(fileSize(key) == kKeySize, sets[i].name);
+        EXPECT(keyDecrypts(params, key, "A/B/C"), sets[i].name);
+    }
+}
+
+/* How the host treats SIGPIPE when its output pipe breaks. */
+typedef enum { kDefault, kHandler, kBlocked, kBlockedPending } Host;
+
+static volatile sig_atomic_t handled = 0;
+static void onSigpipe(int sig) {
+    (void)sig;
+    handled = 1;
+}
+
+/* Whether SIGPIPE is pending for the calling thread or the process. */
+static int sigpipePending(void) {
+    sigset_t pending;
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+/* Sets up "org" with standard output a pipe without a reader; 0 when the
+   child's signal state after the call is exactly what it was before. */
+static int withBrokenPipe(const char* root, int host) {
+    int fds[2];
+    if (pipe(fds) != 0) return 10;
+    close(fds[0]);
+    if (dup2(fds[1], 1) != 1) return 11;
+    close(fds[1]);
+
+    if (host == kHandler) {
+        struct sigaction sa;
+        memset(&sa, 0, sizeof sa);
+        sa.sa_handler = onSigpipe;
+        sigaction(SIGPIPE, &sa, NULL);
+    }
+    if (host == kBlocked || host == kBlockedPending) {
+        sigset_t pipeOnly;
+        sigemptyset(&pipeOnly);
+        sigaddset(&pipeOnly, SIGPIPE);
+        sigprocmask(SIG_BLOCK, &pipeOnly, NULL);
+    }
+    if (host == kBlockedPending) raise(SIGPIPE);
+    sigset_t maskBefore, maskAfter;
+    struct sigaction actionBefore, actionAfter;
+    sigprocmask(SIG_BLOCK, NULL, &maskBefore);
+    sigaction(SIGPIPE, NULL, &actionBefore);
+
+    if (hibe.setup(kDepth, ref("org"), ref(root)) != 0) return 1;
+
+    sigprocmask(SIG_BLOCK, NULL, &maskAfter);
+    sigaction(SIGPIPE, NULL, &actionAfter);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sigismember(&maskBefore, sig) != sigismember(&maskAfter, sig)) return 2;
+    }
+    if (actionBefore.sa_handler != actionAfter.sa_handler) return 3;
+    if (handled) return 4;
+    if (sigpipePending() != (host == kBlockedPending)) return 5;
+    return 0;
+}
+
+static void brokenPipe(const char* scratch) {
+    static const struct {
+        Host host;
+        const char* name;
+    } hosts[] = {{kDefault, "pipe-default"},
+                 {kHandler, "pipe-handler"},
+                 {kBlocked, "pipe-blocked"},
+                 {kBlockedPending, "pipe-blocked-pending"}};
+    for (size_t i = 0; i < sizeof hosts / sizeof hosts[0]; ++i) {
+        char root[4096], where[128];
+        joinPath(root, scratch, hosts[i].name);
+        const int status = inChild(withBrokenPipe, root, (int)hosts[i].host);
+        snprintf(where, sizeof where, "%s (child status %d)", hosts[i].name, status);
+        EXPECT(status == 0, where);
+        EXPECT(orgIsConsistent(root, "org", "A/B"), where);
+    }
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s path/to/libhibe.so scratch-directory\n", argv[0]);
+        return 2;
+    }
+    const char* scratch = argv[2];
+    char cmd[4200];
+    snprintf(cmd, sizeof cmd, "rm -rf '%s' && mkdir -p '%s'", scratch, scratch);
+    if (system(cmd) != 0) return 1;
+
+    loadHibe(argv[1]);
+    silenceStdout();
+    closedStreams(scratch);
+    brokenPipe(scratch);
+    fprintf(stderr, "%d failures\n", failures);
+    return failures == 0 ? 0 : 1;
+}
