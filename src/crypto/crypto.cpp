@@ -2,7 +2,8 @@
 
 #include <mutex>
 
-#include "crypto/load_time.h"
+#include "common/load_time.h"
+#include "crypto/algorithms.h"
 
 namespace crypto {
 namespace {
@@ -11,11 +12,11 @@ using NumberNames = std::unordered_map<KeyType, std::string>;
 using KeyNumbers = std::unordered_map<std::string, KeyType>;
 using HashNumbers = std::unordered_map<std::string, HashType>;
 
-constinit LoadTimeSlot<NumberNames> keyType2Name;
-constinit LoadTimeSlot<KeyNumbers> name2KeyType;
-constinit LoadTimeSlot<HashNumbers> hashAlgo;
-constinit LoadTimeSlot<KeyNumbers> symAlgo;
-constinit LoadTimeSlot<KeyNumbers> asymAlgo;
+constinit common::LoadTimeSlot<NumberNames> keyType2Name;
+constinit common::LoadTimeSlot<KeyNumbers> name2KeyType;
+constinit common::LoadTimeSlot<HashNumbers> hashAlgo;
+constinit common::LoadTimeSlot<KeyNumbers> symAlgo;
+constinit common::LoadTimeSlot<KeyNumbers> asymAlgo;
 
 constinit std::once_flag filled;
 
@@ -82,6 +83,11 @@ constinit const HashNumbers& HashAlgoMap = hashAlgo.value;
 constinit const KeyNumbers& SymAlgoMap = symAlgo.value;
 constinit const KeyNumbers& AsymAlgoMap = asymAlgo.value;
 
-void init() { std::call_once(filled, fillTables); }
+void init() {
+    std::call_once(filled, [] {
+        fillTables();
+        FetchAlgorithms();
+    });
+}
 
 }  // namespace crypto
