@@ -4,10 +4,10 @@
  * The whole interface of libhibe.so: five functions with C linkage. Every call
  * first waits until the library's start-up (begun when the object was loaded)
  * has finished, then runs to completion on the calling thread. Any number of
- * threads may call at once: the library keeps no state between calls, and its
- * one lock is held only briefly as a call enters and leaves, so that a fork can
- * wait until no call is inside. The library works in the child of a fork made
- * at any moment. Calls that write the same key files at once are the host's to
+ * threads may call at once: the library keeps no state between calls, and a
+ * call takes no lock once the library is ready. A fork never waits for calls,
+ * and the library works in the child of a fork made at any moment. Calls that
+ * write the same key files at once are the host's to
  * order. Before it returns, a call zeroes 64 KiB of the calling thread's stack
  * below its own frame, where its work held keys; a thread that calls needs that
  * much stack free.
