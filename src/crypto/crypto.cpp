@@ -1,5 +1,7 @@
 #include "crypto/crypto.h"
 
+#include <openssl/crypto.h>
+
 #include <mutex>
 
 #include "common/load_time.h"
@@ -86,6 +88,13 @@ constinit const KeyNumbers& AsymAlgoMap = asymAlgo.value;
 void init() {
     std::call_once(filled, [] {
         fillTables();
+        // The start-up runs on a thread of its own, which may still be inside
+        // OpenSSL when the process exits; OpenSSL's clean-up at exit would free
+        // what that thread uses. If this sets OpenSSL up first in the process,
+        // its state is left to the end of the process instead (a host may still
+        // call OPENSSL_cleanup itself); if the host set it up first, the start-up
+        // makes exit wait for it.
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
         FetchAlgorithms();
     });
 }

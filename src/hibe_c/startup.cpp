@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -66,9 +67,9 @@ private:
 // or the C++ runtime's locks, and its values are half built until it ends). It
 // also waits while the load-time thread is on its way in or out (setting up or
 // freeing its own memory: the sanitizers' allocators, unlike the C library's,
-// leave a lock held in the child when a thread was inside them at the fork), and
-// joins it once it is done. After readiness, and
-// once that thread is joined, the handlers hold nothing.
+// leave a lock held in the child when a thread was inside them at the fork),
+// and joins it once it is done. After readiness, and once that thread is
+// joined, the handlers hold nothing.
 //
 // What a call may hold at a fork, and why its child is safe: a call takes no
 // lock of the library's own. Every value it reads was made by the start-up and
@@ -80,13 +81,16 @@ private:
 // Randomness comes from the kernel by getrandom. What a call may hold while
 // another thread forks is then the C library's heap lock (GMP and OpenSSL
 // allocate from the C heap too), which the C library's fork takes itself in the
-// parent and hands over free to the child. Found by forking again and again with
-// no wait for calls, right after loading with two threads calling and with four
-// threads inside all five functions, and reading the stack of each child that
-// hung: every one was in the guard of a function-local static that a call was
-// making. With those values made by the start-up no child hung in 2,400 forks,
-// with the ciphers set up by name or from fetched objects; the fork host test
-// keeps it so.
+// parent and hands over free to the child. (In the sanitizer builds a call may
+// also hold a lock of the sanitizer's own allocator, whose runtime here does
+// not hand it over free: that is the runtime's, and the fork host test keeps
+// calls and forks apart there.) Found by forking again and again with no wait
+// for calls, right after loading with two threads calling and with four threads
+// inside all five functions, and reading the stack of each child that hung:
+// every one was in the guard of a function-local static that a call was making.
+// With those values made by the start-up no child hung in 2,400 forks, with the
+// ciphers set up by name or from fetched objects; the fork host test keeps it
+// so.
 struct Frame {
     std::mutex mu;
     // Readiness, and the load-time thread's arrival and leaving.
@@ -239,15 +243,30 @@ void forkChild() {
     releaseFork(f);
 }
 
-// Runs when the shared object is loaded: installs the fork handlers and starts
-// the start-up on a thread of the library's own, returning at once. That thread
-// starts with every signal blocked (the loading thread's mask is blocked only
-// while it creates it), so no handler of the host ever runs on it. If no thread
-// can be started, the start-up runs here instead, so the library still becomes
-// ready.
+// Runs at exit before every exit handler registered before the object was
+// loaded (OpenSSL's own clean-up among them, when the host had set OpenSSL up
+// first): waits until the load-time thread has finished the start-up and left,
+// and joins it, so that no thread of the library still runs, inside OpenSSL or
+// elsewhere, while those handlers free what it uses. A child of a fork has no
+// such thread and returns at once.
+void awaitStartupThreadAtExit() {
+    Frame& f = frame();
+    if (f.threadGone.load(std::memory_order_acquire)) return;
+    std::unique_lock lock(f.mu);
+    f.changed.wait(lock, [&] { return f.threadDone || !f.thread.joinable(); });
+    joinStartupThread(f);
+}
+
+// Runs when the shared object is loaded: installs the fork handlers and the exit
+// wait, and starts the start-up on a thread of the library's own, returning at
+// once. That thread starts with every signal blocked (the loading thread's mask
+// is blocked only while it creates it), so no handler of the host ever runs on
+// it. If no thread can be started, the start-up runs here instead, so the
+// library still becomes ready.
 __attribute__((constructor)) void startOnLoad() {
     Frame& f = frameSlot.Emplace();
     ::pthread_atfork(forkPrepare, forkParent, forkChild);
+    std::atexit(awaitStartupThreadAtExit);
     try {
         const SignalsBlocked blocked;
         std::lock_guard lock(f.mu);
@@ -257,16 +276,6 @@ __attribute__((constructor)) void startOnLoad() {
         f.threadGone.store(true, std::memory_order_release);
         RunStartup();
     }
-}
-
-// At exit the load-time thread is joined when it is done, and let go when it is
-// still running, so that no thread of the library is left unjoined.
-__attribute__((destructor)) void releaseOnExit() {
-    Frame& f = frame();
-    if (f.threadGone.load(std::memory_order_acquire)) return;
-    std::lock_guard lock(f.mu);
-    joinStartupThread(f);
-    if (f.thread.joinable()) f.thread.detach();
 }
 
 }  // namespace

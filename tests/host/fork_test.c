@@ -15,6 +15,8 @@
  *   the child _exits at once, and the fork completes.
  * - With fork handlers of the host's own that call ReadKey in all three of
  *   their handlers, registered before loading the library and after it.
+ * - And without a fork: a fresh process loads the library and exits at once,
+ *   during the start-up.
  *
  * The host's own threads allocate or free memory, and end, only while no fork
  * is under way: the sanitizers' allocators, unlike the C library's, leave a lock
@@ -51,17 +53,18 @@ enum { kTimeLimitSeconds = 30, kLongCallTimeLimitSeconds = 600 };
 static const char* libPath;
 static pthread_mutex_t hostMemory = PTHREAD_MUTEX_INITIALIZER;
 
-/* AddressSanitizer's allocator, in the runtime of the compiler used here, takes
-   no part in fork: a child inherits its locks held when another thread was
-   inside it at the fork, and every call allocates. No library can keep a call
+/* The sanitizers' allocators, in the runtimes of the compiler used here
+   (AddressSanitizer's, and ThreadSanitizer's too), can leave one of their locks
+   held in the child when another thread was inside them at the fork, and every
+   call allocates: a child was found stuck there. No library can keep a call
    that another thread is making out of the allocator at the moment of a fork
-   without waiting for the call, so in that build alone the two scenarios with
+   without waiting for the call, so in those builds alone the two scenarios with
    other threads inside calls keep their calls and their forks apart: a calling
    thread holds callGate for reading across its calls, and a fork takes it for
    writing (writers first, so that the busy threads cannot starve a fork). In
-   every other build, and in the scenarios of one calling thread that the host
+   the optimised build, and in the scenarios of one calling thread that the host
    holds inside getrandom, forks land in the middle of calls. */
-#ifdef __SANITIZE_ADDRESS__
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 static pthread_rwlock_t callGate;
 
 static void initCallGate(void) {
@@ -493,10 +496,22 @@ static int forkWithHostHandlers(const char* dir, int registerFirst) {
     return failed;
 }
 
-/* Runs scenario(dir) in a fresh process; whether it failed. */
+/* A fresh process loads the library and exits at once, while the start-up runs:
+   exit waits for the start-up thread, which may be inside OpenSSL, before any
+   exit handler frees what it uses. */
+static int exitRightAfterLoading(const char* dir) {
+    (void)dir;
+    alarm(kTimeLimitSeconds);
+    silenceStdout();
+    loadHibe(libPath);
+    exit(0);
+}
+
+/* Runs scenario(dir) in a fresh process, which ends with exit as a host does;
+   whether it failed. */
 static int inFreshProcess(int (*scenario)(const char*), const char* dir) {
     pid_t pid = fork();
-    if (pid == 0) _exit(scenario(dir));
+    if (pid == 0) exit(scenario(dir));
     return pid < 0 || !succeeded(pid, dir);
 }
 
@@ -525,10 +540,14 @@ int main(int argc, char** argv) {
        loads it anew. The delay before the fork sweeps from 0 past the start-up. */
     int failures = 0;
     for (int i = 0; i < processes; ++i) {
+        snprintf(dir, sizeof dir, "%s/exit%d", scratch, i);
+        failures += inFreshProcess(exitRightAfterLoading, dir);
+    }
+    for (int i = 0; i < processes; ++i) {
         snprintf(dir, sizeof dir, "%s/soon%d", scratch, i);
         long delay = i % 3 == 0 ? 0 : rand() % 2000;
         pid_t pid = fork();
-        if (pid == 0) _exit(forkSoonAfterLoading(dir, delay));
+        if (pid == 0) exit(forkSoonAfterLoading(dir, delay));
         if (pid < 0 || !succeeded(pid, dir)) ++failures;
     }
 
