@@ -4,18 +4,19 @@
  * The whole interface of libhibe.so: five functions with C linkage. Every call
  * first waits until the library's start-up (begun when the object was loaded)
  * has finished, then runs to completion on the calling thread. Any number of
- * threads may call at once: the library keeps no state between calls, and its
- * one lock is held only briefly as a call enters and leaves, so that a fork can
- * wait until no call is inside. The library works in the child of a fork made
- * at any moment. Calls that write the same key files at once are the host's to
- * order.
+ * threads may call at once: the library keeps no state between calls, and a
+ * call takes no lock once the library is ready. Of calls that write the same
+ * key file at once (two setups of one organisation, two keys of one identity)
+ * exactly one succeeds, and the others return 1. A fork never waits for calls,
+ * and the library works in the child of a fork made at any moment.
  *
  * Stack: a call needs 36 KiB of the calling thread's stack below the caller's
  * frame (52 KiB when the library is built with AddressSanitizer). Before it
  * returns it zeroes the stack that its work used, where keys were held, never
  * below the bottom of the thread's stack where the threads library reports it
  * (threads that it made or was given a stack for, the main thread). Calls are
- * not async-signal-safe: a signal handler must not make them.
+ * not async-signal-safe: a signal handler may fork and exec, but not call the
+ * library.
  *
  * Arguments: a StringRef is read in place during the call and never written;
  * a byte array (pointer and int count) is copied on entry. A count or length of

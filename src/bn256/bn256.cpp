@@ -23,21 +23,19 @@ constexpr std::size_t kGTSize = 384;
 
 // The value an unset operand stands for: the identity of its group.
 const curvePoint& curvePointOf(const G1& e) {
-    static const curvePoint infinity{};
+    static constexpr curvePoint infinity{};
     return e.p ? *e.p : infinity;
 }
 
 const twistPoint& twistPointOf(const G2& e) {
-    static const twistPoint infinity{};
+    static constexpr twistPoint infinity{};
     return e.p ? *e.p : infinity;
 }
 
 const gfP12& gfP12Of(const GT& e) {
-    static const gfP12 one = [] {
-        gfP12 v;
-        v.SetOne();
-        return v;
-    }();
+    // The one of GF(p¹²): only the constant coefficient of its constant coefficient
+    // is 1 (the Montgomery one); a constant, so no call makes it at first use.
+    static constexpr gfP12 one{{}, {{}, {}, {gfP{}, kMontgomeryOne}}};
     return e.p ? *e.p : one;
 }
 

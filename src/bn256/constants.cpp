@@ -1,33 +1,21 @@
 #include "bn256/constants.h"
 
 #include <mutex>
-#include <new>
 
 #include "bn256/cpu.h"
 #include "bn256/curve.h"
 #include "bn256/lattice.h"
 #include "bn256/twist.h"
+#include "common/load_time.h"
 
 namespace bn256 {
 namespace {
 
-// Storage for a constant that init() constructs in place. It is constant
-// initialised (nothing runs before init(), whatever order the load-time code
-// takes) and never destroyed, so a start-up that runs on its own thread neither
-// races with static constructors nor meets a destroyed value at exit.
-template <typename T>
-union StartupValue {
-    constexpr StartupValue() : unset() {}
-    ~StartupValue() {}
-    char unset;
-    T value;
-};
-
-constinit StartupValue<mpz_class> uStorage;
-constinit StartupValue<mpz_class> orderStorage;
-constinit StartupValue<mpz_class> pStorage;
-constinit StartupValue<mpz_class> halfStorage;
-constinit StartupValue<lattice> latticeStorage;
+constinit common::LoadTimeSlot<mpz_class> uStorage;
+constinit common::LoadTimeSlot<mpz_class> orderStorage;
+constinit common::LoadTimeSlot<mpz_class> pStorage;
+constinit common::LoadTimeSlot<mpz_class> halfStorage;
+constinit common::LoadTimeSlot<lattice> latticeStorage;
 
 mpz_class parse(std::string_view text) { return *bigFromBase10(text); }
 
@@ -92,10 +80,10 @@ namespace {
 
 void build() {
     // The big integers first: u, Order and P, parsed from their decimal texts.
-    new (&uStorage.value) mpz_class(parse("4965661367192848881"));
-    new (&orderStorage.value) mpz_class(parse(
+    uStorage.Emplace(parse("4965661367192848881"));
+    orderStorage.Emplace(parse(
         "21888242871839275222246405745257275088548364400416034343698204186575808495617"));
-    new (&pStorage.value) mpz_class(parse(
+    pStorage.Emplace(parse(
         "21888242871839275222246405745257275088696311157297823662689037894645226208583"));
 
     // The constant of E and the G1 generator, made while hasBMI2 is still false (the
@@ -111,11 +99,11 @@ void build() {
     hasBMI2 = cpuHasBMI2();
 
     // The rounding threshold of the scalar decomposition, Order >> 1 (needs Order).
-    new (&halfStorage.value) mpz_class(Order >> 1);
+    halfStorage.Emplace(Order >> 1);
 
     // The G1 scalar-decomposition lattice: basis vector 0, basis vector 1, the inverse
     // entries, det.
-    lattice* l = new (&latticeStorage.value) lattice();
+    lattice* l = &latticeStorage.Emplace();
     mpz_class v00 = parse("147946756881789319000765030803803410728");
     mpz_class v01 = parse("147946756881789319010696353538189108491");
     mpz_class v10 = parse("147946756881789319020627676272574806254");
@@ -131,6 +119,9 @@ void build() {
     twistGen.z.y = newGFp(1);
     twistGen.t.x = newGFp(0);
     twistGen.t.y = newGFp(1);
+
+    // The fixed tables of the scalar splits, from curveLattice and u.
+    buildScalarSplits();
 }
 
 }  // namespace

@@ -33,19 +33,16 @@ inline void neg(gfP2& c, const gfP2& a) { c.Neg(a); }
 inline void invert(gfP& c, const gfP& a) { c.Invert(a); }
 inline void invert(gfP2& c, const gfP2& a) { c.Invert(a); }
 
-// The field's one in Montgomery form, made once.
+// The field's one in Montgomery form, a constant: x·i + y with x = 0 and y = 1 in
+// GF(p²).
 template <typename F>
 const F& one() {
-    static const F value = [] {
-        F v{};
-        if constexpr (requires(F f) { f.SetOne(); }) {
-            v.SetOne();
-        } else {
-            v = newGFp(1);
-        }
-        return v;
-    }();
-    return value;
+    if constexpr (std::is_same_v<F, gfP>) {
+        return kMontgomeryOne;
+    } else {
+        static constexpr F value{gfP{}, kMontgomeryOne};
+        return value;
+    }
 }
 
 template <typename P>

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "bn256/constants.h"
+#include "common/load_time.h"
 #include "common/wipe.h"
 
 namespace bn256 {
@@ -62,7 +63,7 @@ std::vector<std::uint8_t> lattice::Multi(const mpz_class& scalar) const {
 namespace {
 
 // The reduced basis and the numerators of the first row of its inverse (see
-// decomposeFrobenius), built once on first use.
+// decomposeFrobenius), built by buildScalarSplits.
 struct frobeniusLattice {
     mpz_class vectors[4][4];
     mpz_class beta[4];
@@ -85,10 +86,9 @@ struct frobeniusLattice {
     }
 };
 
-const frobeniusLattice& theFrobeniusLattice() {
-    static const frobeniusLattice l;
-    return l;
-}
+constinit common::LoadTimeSlot<frobeniusLattice> frobeniusStorage;
+
+const frobeniusLattice& theFrobeniusLattice() { return frobeniusStorage.value; }
 
 }  // namespace
 
@@ -163,25 +163,22 @@ struct fixedPointSplit {
     }
 };
 
-const fixedPointSplit<2>& curveSplit() {
-    static const fixedPointSplit<2> split = [] {
-        const mpz_class num[2] = {curveLattice.inverse[0], curveLattice.inverse[1]};
-        const mpz_class v[2][2] = {{curveLattice.vectors[0][0], curveLattice.vectors[0][1]},
-                                   {curveLattice.vectors[1][0], curveLattice.vectors[1][1]}};
-        return fixedPointSplit<2>(383, num, curveLattice.det, v);
-    }();
-    return split;
-}
+constinit common::LoadTimeSlot<fixedPointSplit<2>> curveSplitStorage;
+constinit common::LoadTimeSlot<fixedPointSplit<4>> frobeniusSplitStorage;
 
-const fixedPointSplit<4>& frobeniusSplit() {
-    static const fixedPointSplit<4> split = [] {
-        const frobeniusLattice& l = theFrobeniusLattice();
-        return fixedPointSplit<4>(320, l.beta, Order, l.vectors);
-    }();
-    return split;
-}
+const fixedPointSplit<2>& curveSplit() { return curveSplitStorage.value; }
+const fixedPointSplit<4>& frobeniusSplit() { return frobeniusSplitStorage.value; }
 
 }  // namespace
+
+void buildScalarSplits() {
+    const frobeniusLattice& l = frobeniusStorage.Emplace();
+    const mpz_class num[2] = {curveLattice.inverse[0], curveLattice.inverse[1]};
+    const mpz_class v[2][2] = {{curveLattice.vectors[0][0], curveLattice.vectors[0][1]},
+                               {curveLattice.vectors[1][0], curveLattice.vectors[1][1]}};
+    curveSplitStorage.Emplace(383, num, curveLattice.det, v);
+    frobeniusSplitStorage.Emplace(320, l.beta, Order, l.vectors);
+}
 
 std::array<secretComponent, 2> decomposeCurveSecret(const Scalar& k) { return curveSplit().split(k); }
 

@@ -112,6 +112,11 @@ std::array<secretComponent, 2> decomposeCurveSecret(const Scalar& k);
 // (c_j from a fixed-point beta_j / Order); constant time in k.
 std::array<secretComponent, 4> decomposeFrobeniusSecret(const Scalar& k);
 
+// Builds the fixed tables of decomposeFrobenius, decomposeCurveSecret and
+// decomposeFrobeniusSecret from u, Order and curveLattice: the last part of
+// init(), so that no call makes a value at first use. Read-only afterwards.
+void buildScalarSplits();
+
 // The regular signed-digit form of an odd n below 2^(4·N) (Joye–Tunstall, width 4):
 // n = 16^N + Σ_(i<N) d_i·16^i with every d_i odd in [−15, 15], so every digit
 // takes one table entry and the top digit is always 1. Digit i is given as the

@@ -26,12 +26,20 @@ public:
     }
 };
 
+// The one kernel source: made before any code runs, so no call meets a guard of
+// first use (which a fork could leave locked in its child), and never destroyed,
+// so calls still running at exit can draw.
+union KernelRandomSlot {
+    constexpr KernelRandomSlot() : source() {}
+    ~KernelRandomSlot() {}
+    KernelRandom source;
+};
+
+constinit KernelRandomSlot kernelRandom;
+
 }  // namespace
 
-RandomSource& SystemRandom() {
-    static KernelRandom source;
-    return source;
-}
+RandomSource& SystemRandom() { return kernelRandom.source; }
 
 Result<mpz_class> RandomBelow(RandomSource& rand, const mpz_class& n) {
     mpz_class max = n - 1;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "crypto/algorithms.h"
 #include "crypto/cipher_context.h"
 #include "crypto/padding.h"
 
@@ -46,10 +47,12 @@ struct Ciphers {
 
 // The AES variant chosen by the key length.
 common::Result<Ciphers> ciphersFor(common::ByteView key) {
+    using crypto::Cipher;
+    using crypto::CipherOf;
     switch (key.size()) {
-        case 16: return Ciphers{EVP_aes_128_cbc(), EVP_aes_128_gcm()};
-        case 24: return Ciphers{EVP_aes_192_cbc(), EVP_aes_192_gcm()};
-        case 32: return Ciphers{EVP_aes_256_cbc(), EVP_aes_256_gcm()};
+        case 16: return Ciphers{CipherOf(Cipher::Aes128Cbc), CipherOf(Cipher::Aes128Gcm)};
+        case 24: return Ciphers{CipherOf(Cipher::Aes192Cbc), CipherOf(Cipher::Aes192Gcm)};
+        case 32: return Ciphers{CipherOf(Cipher::Aes256Cbc), CipherOf(Cipher::Aes256Gcm)};
         default: return common::Fail(kInvalidKeySize + std::to_string(key.size()));
     }
 }

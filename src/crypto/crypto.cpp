@@ -1,8 +1,11 @@
 #include "crypto/crypto.h"
 
+#include <openssl/crypto.h>
+
 #include <mutex>
 
-#include "crypto/load_time.h"
+#include "common/load_time.h"
+#include "crypto/algorithms.h"
 
 namespace crypto {
 namespace {
@@ -11,11 +14,11 @@ using NumberNames = std::unordered_map<KeyType, std::string>;
 using KeyNumbers = std::unordered_map<std::string, KeyType>;
 using HashNumbers = std::unordered_map<std::string, HashType>;
 
-constinit LoadTimeSlot<NumberNames> keyType2Name;
-constinit LoadTimeSlot<KeyNumbers> name2KeyType;
-constinit LoadTimeSlot<HashNumbers> hashAlgo;
-constinit LoadTimeSlot<KeyNumbers> symAlgo;
-constinit LoadTimeSlot<KeyNumbers> asymAlgo;
+constinit common::LoadTimeSlot<NumberNames> keyType2Name;
+constinit common::LoadTimeSlot<KeyNumbers> name2KeyType;
+constinit common::LoadTimeSlot<HashNumbers> hashAlgo;
+constinit common::LoadTimeSlot<KeyNumbers> symAlgo;
+constinit common::LoadTimeSlot<KeyNumbers> asymAlgo;
 
 constinit std::once_flag filled;
 
@@ -82,6 +85,18 @@ constinit const HashNumbers& HashAlgoMap = hashAlgo.value;
 constinit const KeyNumbers& SymAlgoMap = symAlgo.value;
 constinit const KeyNumbers& AsymAlgoMap = asymAlgo.value;
 
-void init() { std::call_once(filled, fillTables); }
+void init() {
+    std::call_once(filled, [] {
+        fillTables();
+        // The start-up runs on a thread of its own, which may still be inside
+        // OpenSSL when the process exits; OpenSSL's clean-up at exit would free
+        // what that thread uses. If this sets OpenSSL up first in the process,
+        // its state is left to the end of the process instead (a host may still
+        // call OPENSSL_cleanup itself); if the host set it up first, the start-up
+        // makes exit wait for it.
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+        FetchAlgorithms();
+    });
+}
 
 }  // namespace crypto

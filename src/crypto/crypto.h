@@ -66,8 +66,9 @@ extern const std::unordered_map<std::string, KeyType>& SymAlgoMap;
 // Asymmetric algorithm names to numbers (10 entries).
 extern const std::unordered_map<std::string, KeyType>& AsymAlgoMap;
 
-// Fills the algorithm-name tables; first step of the library's start-up. Later
-// calls do nothing.
+// Fills the algorithm-name tables and fetches the OpenSSL algorithms
+// (crypto/algorithms.h); first step of the library's start-up. Later calls do
+// nothing.
 void init();
 
 }  // namespace crypto

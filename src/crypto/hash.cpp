@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/wipe.h"
+#include "crypto/algorithms.h"
 
 namespace hash {
 namespace {
@@ -21,9 +22,9 @@ struct MdCtxFree {
 common::Result<common::Bytes> Hash::Get(common::ByteView data) const {
     const EVP_MD* md = nullptr;
     switch (hashType) {
-        case crypto::HASH_TYPE_SHA256: md = EVP_sha256(); break;
-        case crypto::HASH_TYPE_SHA3_256: md = EVP_sha3_256(); break;
-        case crypto::HASH_TYPE_SM3: md = EVP_sm3(); break;
+        case crypto::HASH_TYPE_SHA256: md = crypto::DigestOf(crypto::Digest::Sha256); break;
+        case crypto::HASH_TYPE_SHA3_256: md = crypto::DigestOf(crypto::Digest::Sha3_256); break;
+        case crypto::HASH_TYPE_SM3: md = crypto::DigestOf(crypto::Digest::Sm3); break;
         default: return common::Fail(kUnknownHashAlgorithm);
     }
     // A fresh state for every call; the data goes in as one piece of any length

@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include "crypto/algorithms.h"
 #include "crypto/cipher_context.h"
 #include "crypto/padding.h"
 
@@ -21,7 +22,7 @@ constexpr char kPartialBlock[] = "SM4: ciphertext is not a whole number of 16-by
 // The SM4-CBC cipher, if the key can make one.
 common::Result<const EVP_CIPHER*> cipherFor(common::ByteView key) {
     if (key.size() != kKeySize) return common::Fail(kInvalidKeySize + std::to_string(key.size()));
-    return EVP_sm4_cbc();
+    return crypto::CipherOf(crypto::Cipher::Sm4Cbc);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 #include <mutex>
 
 #include "common/error.h"
+#include "common/load_time.h"
 #include "common/wipe.h"
 #include "crypto/aes.h"
-#include "crypto/load_time.h"
 #include "crypto/sm4.h"
 
 namespace sym {
@@ -18,8 +18,8 @@ constexpr char kSm4KeyLength[] = "sm4 key len must be 128bit";
 constexpr char kUnsupportedAlgorithm[] = "unsupport symmetric algorithm";
 
 // The two length errors, made once and handed out by every length failure.
-constinit crypto::LoadTimeSlot<common::Error> aesKeyLengthError;
-constinit crypto::LoadTimeSlot<common::Error> sm4KeyLengthError;
+constinit common::LoadTimeSlot<common::Error> aesKeyLengthError;
+constinit common::LoadTimeSlot<common::Error> sm4KeyLengthError;
 
 constinit std::once_flag made;
 

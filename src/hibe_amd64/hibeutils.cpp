@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "crypto/algorithms.h"
+
 namespace hibe_amd64 {
 namespace {
 
@@ -26,8 +28,8 @@ mpz_class levelDigest(std::string_view level) {
     unsigned int length = 0;
     // A one-shot SHA-256 only fails when the library cannot allocate a context,
     // after which nothing else in the process works either.
-    if (EVP_Digest(level.data(), level.size(), digest.data(), &length, EVP_sha256(),
-                   nullptr) != 1 ||
+    const EVP_MD* sha256 = crypto::DigestOf(crypto::Digest::Sha256);
+    if (EVP_Digest(level.data(), level.size(), digest.data(), &length, sha256, nullptr) != 1 ||
         length != digest.size()) {
         std::abort();
     }

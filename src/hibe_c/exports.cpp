@@ -52,7 +52,7 @@ Buffer noBuffer() noexcept { return kNoBuffer; }
 Buffer nullResult() noexcept { return toBuffer(hibe_c::kNullResult); }
 
 // The frame of every entry point: enters a call scope (which waits until the
-// library is ready and no fork is under way), then runs body on the calling
+// library is ready, and holds nothing after), then runs body on the calling
 // thread, and scrubs the stack that the body used on every way out. An
 // exception from either becomes the function's failure result, so none crosses
 // the C boundary.

@@ -1,9 +1,12 @@
 #include "hibe_c/startup.h"
 
 #include <pthread.h>
+#include <signal.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -11,6 +14,7 @@
 
 #include "bn256/constants.h"
 #include "bn256/cpu.h"
+#include "common/load_time.h"
 #include "crypto/crypto.h"
 #include "crypto/sym.h"
 
@@ -18,9 +22,10 @@ namespace hibe_c {
 namespace {
 
 // The module start-ups, in the order the library runs them: the algorithm-name
-// tables, the processor features (read by the curve constants), the curve
-// constants, the key-length errors of the symmetric key factory. A new module
-// with a start-up of its own adds its step here.
+// tables and the OpenSSL algorithms, the processor features (read by the curve
+// constants), the curve constants and the tables built from them, the key-length
+// errors of the symmetric key factory. A new module with a start-up of its own
+// adds its step here.
 constexpr void (*kStartupSteps[])() = {
     crypto::init,
     bn256::detectCpuFeatures,
@@ -29,56 +34,139 @@ constexpr void (*kStartupSteps[])() = {
 };
 constexpr std::size_t kStepCount = std::size(kStartupSteps);
 
-// The state shared by the start-up, the calls and fork, all under mu.
+// Blocks every signal on the calling thread while it exists and then restores
+// the thread's own mask. It is held wherever a thread may hold the frame's lock
+// outside a fork, so that no handler of the host runs on a thread that holds it
+// (a handler that forked would wait for a lock that its own thread holds). It
+// touches a host thread's mask only before the library is ready: while the
+// loading thread creates the start-up thread (which keeps every signal blocked
+// for its whole life), and while a call waits for readiness. The fork host test
+// checks that every host thread has its own mask back after loading, after its
+// calls and after a fork.
+class SignalsBlocked {
+public:
+    SignalsBlocked() {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &saved_);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsBlocked(const SignalsBlocked&) = delete;
+    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+private:
+    sigset_t saved_;
+};
+
+// The state of the start-up, shared by the load-time thread, the calls waiting
+// for readiness and the fork handlers.
 //
-// A start-up step runs with mu held, and a fork holds mu from its prepare
-// handler on, so a fork falls between two steps, never inside one: the module
-// steps are guarded by once-flags that a child would run again over half-built
-// values. A fork also waits, with mu, until no call is inside the library
-// (calls == 0), and no call enters while it is under way (forking). Only the
-// forking thread lives on in the child, so whatever a call holds while it runs
-// (OpenSSL takes locks of its own on every cipher and digest set-up; a
-// function-local constant is made under a guard) is free there.
+// A fork waits for no call. The fork handlers keep only the start-up whole:
+// before the library is ready, the prepare handler takes mu, which every step
+// runs under, so that a fork falls between two steps (a step may hold OpenSSL's
+// or the C++ runtime's locks, and its values are half built until it ends). It
+// also waits while the load-time thread is on its way in or out (setting up or
+// freeing its own memory: the sanitizers' allocators, unlike the C library's,
+// leave a lock held in the child when a thread was inside them at the fork),
+// and joins it once it is done. After readiness, and once that thread is
+// joined, the handlers hold nothing.
+//
+// What a call may hold at a fork, and why its child is safe: a call takes no
+// lock of the library's own. Every value it reads was made by the start-up and
+// is only read afterwards, so no call makes a value at first use under a guard
+// of the C++ runtime, which a child inherits locked when the fork lands while
+// another thread makes the value (the host test host_no_first_use_guard checks
+// that the library imports no such guard). Every OpenSSL cipher and digest was
+// fetched by the start-up, so no call enters OpenSSL's algorithm store.
+// Randomness comes from the kernel by getrandom. What a call may hold while
+// another thread forks is then the C library's heap lock (GMP and OpenSSL
+// allocate from the C heap too), which the C library's fork takes itself in the
+// parent and hands over free to the child. (In the sanitizer builds a call may
+// also hold a lock of the sanitizer's own allocator, whose runtime here does
+// not hand it over free: that is the runtime's, and the fork host test keeps
+// calls and forks apart there.) Found by forking again and again with no wait
+// for calls, right after loading with two threads calling and with four threads
+// inside all five functions, and reading the stack of each child that hung:
+// every one was in the guard of a function-local static that a call was making.
+// With those values made by the start-up no child hung in 2,400 forks, with the
+// ciphers set up by name or from fetched objects; the fork host test keeps it
+// so.
 struct Frame {
     std::mutex mu;
-    // Readiness, the end of a fork, and the last call leaving while a fork waits.
+    // Readiness, and the load-time thread's arrival and leaving.
     std::condition_variable changed;
     std::size_t stepsDone = 0;
-    std::size_t calls = 0;
-    bool forking = false;
+    // stepsDone == kStepCount, written under mu; a call reads it without mu.
+    std::atomic<bool> ready{false};
     // Whether a thread is running the start-up for this process or will: the
     // load-time thread. A child of a fork has no such thread; its calls run the
     // steps left themselves.
     bool runner = false;
     // The load-time thread, whether it has begun its work and whether it is done
-    // with the frame. A fork waits until it has begun, and the first call or fork
-    // after the start-up waits until it is done and joins it: it is never on its
-    // way in or out (setting up or freeing its memory) when the process forks.
+    // with the frame.
     std::thread thread;
     bool threadBegun = false;
     bool threadDone = false;
-
-    bool ready() const { return stepsDone == kStepCount; }
+    // Whether the load-time thread is joined, or there is none in this process.
+    std::atomic<bool> threadGone{false};
+    // The thread whose fork holds mu, from the prepare handler to the parent or
+    // child handler, or none; and that thread's signal mask before the prepare.
+    std::atomic<pthread_t> forkHolder{};
+    sigset_t forkMask;
 };
 
-// Built at load, before any fork handler can run, and never destroyed, so a
-// start-up thread still running at process exit never meets a destroyed mutex.
-Frame& frame() {
-    static Frame* f = new Frame;
-    return *f;
+// Built when the object is loaded, before any call or fork handler can run, and
+// never destroyed, so a start-up thread still running at process exit never
+// meets a destroyed mutex.
+constinit common::LoadTimeSlot<Frame> frameSlot;
+
+Frame& frame() { return frameSlot.value; }
+
+// Whether the calling thread holds mu across a fork: it is in a fork handler
+// (the library's, or a host's that calls in) between prepare and parent or child.
+bool heldForFork(const Frame& f) {
+    return pthread_equal(f.forkHolder.load(std::memory_order_relaxed), pthread_self()) != 0;
 }
 
-// Whether the load-time thread, after the start-up, is still to leave the frame.
-bool threadLeaving(const Frame& f) { return f.ready() && f.thread.joinable() && !f.threadDone; }
-
-// Whether the load-time thread is on its way in or out.
+// Whether the load-time thread is on its way in or out: not yet begun, or done
+// with the start-up but not yet done with the frame.
 bool threadMoving(const Frame& f) {
-    return f.thread.joinable() && (!f.threadBegun || threadLeaving(f));
+    return f.thread.joinable() &&
+           (!f.threadBegun || (f.ready.load(std::memory_order_relaxed) && !f.threadDone));
 }
 
-// Joins the load-time thread once it has left the frame; mu held.
-void joinStartupThread(Frame& f) {
-    if (f.threadDone && f.thread.joinable()) f.thread.join();
+// Runs the next start-up step and marks the library ready after the last; mu
+// held. The caller wakes the waiting calls.
+void runStep(Frame& f) {
+    kStartupSteps[f.stepsDone]();
+    if (++f.stepsDone == kStepCount) f.ready.store(true, std::memory_order_release);
+}
+
+// Returns once the library is ready. Runs the steps left on this thread when
+// runSteps is set or no thread runs them for this process, else waits for them.
+void awaitReady(bool runSteps) {
+    Frame& f = frame();
+    if (f.ready.load(std::memory_order_acquire)) return;
+    const SignalsBlocked blocked;
+    if (heldForFork(f)) {
+        // A fork handler calls in while this thread holds mu across the fork:
+        // no other thread can run a step now, so this one runs the rest. The
+        // parent handler wakes the calls that wait (in the child none do).
+        while (!f.ready.load(std::memory_order_relaxed)) runStep(f);
+        return;
+    }
+    std::unique_lock lock(f.mu);
+    while (!f.ready.load(std::memory_order_relaxed)) {
+        if (!runSteps && f.runner) {
+            f.changed.wait(lock);
+            continue;
+        }
+        runStep(f);
+        // Between two steps a fork may take mu.
+        lock.unlock();
+        if (f.ready.load(std::memory_order_relaxed)) f.changed.notify_all();
+        lock.lock();
+    }
 }
 
 void startupThread() {
@@ -96,99 +184,104 @@ void startupThread() {
     f.changed.notify_all();
 }
 
+// Joins the load-time thread once it is done with the frame; mu held.
+void joinStartupThread(Frame& f) {
+    if (f.threadDone && f.thread.joinable()) {
+        f.thread.join();
+        f.threadGone.store(true, std::memory_order_release);
+    }
+}
+
+// Before the library is ready, or while its load-time thread is not yet joined:
+// takes mu, once no step runs and that thread is not on its way in or out, and
+// holds it across the fork with every signal of the forking thread blocked (a
+// handler that forked again would wait for mu). Otherwise holds nothing.
 void forkPrepare() {
     Frame& f = frame();
-    f.mu.lock();
-    f.forking = true;
-    std::unique_lock lock(f.mu, std::adopt_lock);
-    f.changed.wait(lock, [&] { return f.calls == 0 && !threadMoving(f); });
+    if (f.ready.load(std::memory_order_acquire) && f.threadGone.load(std::memory_order_acquire)) {
+        return;
+    }
+    sigset_t all, saved;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &saved);
+    std::unique_lock lock(f.mu);
+    f.changed.wait(lock, [&] { return !threadMoving(f); });
     joinStartupThread(f);
+    f.forkMask = saved;
+    f.forkHolder.store(pthread_self(), std::memory_order_relaxed);
     lock.release();  // held across fork
 }
 
+// Releases what the prepare handler took, if it took anything.
+void releaseFork(Frame& f) {
+    const sigset_t saved = f.forkMask;
+    f.forkHolder.store(pthread_t{}, std::memory_order_relaxed);
+    f.mu.unlock();
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+// Also wakes the calls that wait, in case a fork handler finished the start-up.
 void forkParent() {
     Frame& f = frame();
-    f.forking = false;
-    f.mu.unlock();
+    if (!heldForFork(f)) return;
+    releaseFork(f);
     f.changed.notify_all();
 }
 
-// In the child, threads that waited in the parent are gone, but the condition
-// variable still counts them: the child gets a fresh one (the old one is
-// dropped, not destroyed, which would wait for those waiters).
+// In the child, only the forking thread exists. The threads that waited in the
+// parent are gone, but the condition variable still counts them: the child gets
+// a fresh one (the old one is dropped, not destroyed, which would wait for
+// them). The load-time thread is gone too: the child forgets it, and its first
+// call runs the steps left.
 void forkChild() {
     Frame& f = frame();
-    f.forking = false;
-    f.runner = false;
+    if (!heldForFork(f)) return;
     std::construct_at(&f.changed);
-    std::construct_at(&f.thread);  // forget the parent's thread, if still running
-    f.mu.unlock();
+    std::construct_at(&f.thread);
+    f.runner = false;
+    f.threadGone.store(true, std::memory_order_release);
+    releaseFork(f);
 }
 
-// Runs when the shared object is loaded: installs the fork handlers and starts
-// the start-up on a thread of the library's own, returning at once. If no thread
-// can be started, the start-up runs here instead, so the library still becomes
-// ready.
-__attribute__((constructor)) void startOnLoad() {
+// Runs at exit before every exit handler registered before the object was
+// loaded (OpenSSL's own clean-up among them, when the host had set OpenSSL up
+// first): waits until the load-time thread has finished the start-up and left,
+// and joins it, so that no thread of the library still runs, inside OpenSSL or
+// elsewhere, while those handlers free what it uses. A child of a fork has no
+// such thread and returns at once.
+void awaitStartupThreadAtExit() {
     Frame& f = frame();
+    if (f.threadGone.load(std::memory_order_acquire)) return;
+    std::unique_lock lock(f.mu);
+    f.changed.wait(lock, [&] { return f.threadDone || !f.thread.joinable(); });
+    joinStartupThread(f);
+}
+
+// Runs when the shared object is loaded: installs the fork handlers and the exit
+// wait, and starts the start-up on a thread of the library's own, returning at
+// once. That thread starts with every signal blocked (the loading thread's mask
+// is blocked only while it creates it), so no handler of the host ever runs on
+// it. If no thread can be started, the start-up runs here instead, so the
+// library still becomes ready.
+__attribute__((constructor)) void startOnLoad() {
+    Frame& f = frameSlot.Emplace();
     ::pthread_atfork(forkPrepare, forkParent, forkChild);
+    std::atexit(awaitStartupThreadAtExit);
     try {
+        const SignalsBlocked blocked;
         std::lock_guard lock(f.mu);
         f.thread = std::thread(startupThread);
         f.runner = true;
     } catch (...) {
+        f.threadGone.store(true, std::memory_order_release);
         RunStartup();
     }
 }
 
-// At exit the load-time thread is joined when it is done, and let go when it is
-// still running, so that no thread of the library is left unjoined.
-__attribute__((destructor)) void releaseOnExit() {
-    Frame& f = frame();
-    std::lock_guard lock(f.mu);
-    joinStartupThread(f);
-    if (f.thread.joinable()) f.thread.detach();
-}
-
 }  // namespace
 
-void RunStartup() {
-    Frame& f = frame();
-    std::unique_lock lock(f.mu);
-    while (!f.ready()) {
-        kStartupSteps[f.stepsDone]();
-        ++f.stepsDone;
-        // Between two steps a fork may take mu.
-        lock.unlock();
-        lock.lock();
-    }
-    lock.unlock();
-    f.changed.notify_all();
-}
+void RunStartup() { awaitReady(true); }
 
-CallScope::CallScope() {
-    Frame& f = frame();
-    std::unique_lock lock(f.mu);
-    while (!f.ready() || f.forking || threadLeaving(f)) {
-        if (!f.ready() && !f.runner) {
-            lock.unlock();
-            RunStartup();
-            lock.lock();
-            continue;
-        }
-        f.changed.wait(lock);
-    }
-    joinStartupThread(f);
-    ++f.calls;
-}
-
-CallScope::~CallScope() {
-    Frame& f = frame();
-    std::unique_lock lock(f.mu);
-    if (--f.calls == 0 && f.forking) {
-        lock.unlock();
-        f.changed.notify_all();
-    }
-}
+CallScope::CallScope() { awaitReady(false); }
 
 }  // namespace hibe_c

@@ -2,12 +2,13 @@
 //
 // Loading the shared object starts RunStartup on a thread of the library's own;
 // every exported call holds a CallScope, which first waits until the library is
-// ready. Readiness is set once and never cleared.
+// ready. Readiness is set once and never cleared; once it is set, a call takes
+// no lock at all.
 //
-// The library works in the child of a fork made at any moment. A fork waits
-// until no start-up step and no call is running inside the library, so the child
-// meets no value half made and no lock (the library's, or one that OpenSSL or
-// the C++ runtime takes inside a call) held by a thread that it does not have.
+// The library works in the child of a fork made at any moment, and a fork never
+// waits for a call. Only a start-up step is kept whole: a fork falls between two
+// steps, never inside one. Calls hold no lock of their own, and nothing that a
+// child could inherit locked (startup.cpp says what a call may hold at a fork).
 // A child whose parent had not finished the start-up runs the rest of it on the
 // thread of its first call.
 #pragma once
@@ -20,11 +21,10 @@ namespace hibe_c {
 void RunStartup();
 
 // An exported call inside the library: construction waits until the library is
-// ready and no fork is under way; a fork waits until every scope has ended.
+// ready. It holds nothing while the call runs.
 class CallScope {
 public:
     CallScope();
-    ~CallScope();
     CallScope(const CallScope&) = delete;
     CallScope& operator=(const CallScope&) = delete;
 };

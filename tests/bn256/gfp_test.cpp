@@ -73,8 +73,9 @@ TEST(GfpTest, FieldConstantsMatchTheirDefinitions) {
     EXPECT_EQ(Mod(Stored(rN1) * R()), 1);
 }
 
-TEST(GfpTest, NewGFpOneIsRModP) {
+TEST(GfpTest, NewGFpOneIsRModPAndTheStoredOne) {
     gfP one = newGFp(1);
+    EXPECT_EQ(one, kMontgomeryOne);
     EXPECT_EQ(one.limbs[0], 0xd35d438dc58f0d9dULL);
     EXPECT_EQ(one.limbs[1], 0x0a78eb28f5c70b3dULL);
     EXPECT_EQ(one.limbs[2], 0x666ea36f7879462cULL);

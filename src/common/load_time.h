@@ -2,15 +2,16 @@
 //
 // The library's start-up runs on a thread of its own, possibly while the static
 // initialisers of other files still run, and may still be running at process
-// exit. A LoadTimeSlot is constant-initialised (it exists before any code runs,
-// so nothing can reset it after the start-up has filled it) and has no
-// destructor that touches the value, so it outlives every thread.
+// exit; calls on host threads may also still run at exit. A LoadTimeSlot is
+// constant-initialised (it exists before any code runs, so nothing can reset it
+// after the start-up has filled it, and no call meets a guard of first use) and
+// has no destructor that touches the value, so it outlives every thread.
 #pragma once
 
 #include <memory>
 #include <utility>
 
-namespace crypto {
+namespace common {
 
 template <typename T>
 union LoadTimeSlot {
@@ -27,4 +28,4 @@ union LoadTimeSlot {
     T value;
 };
 
-}  // namespace crypto
+}  // namespace common
