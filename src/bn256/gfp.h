@@ -89,8 +89,8 @@ inline constexpr gfP rN1 = {{0xed84884a014afa37, 0xeb2022850278edf8, 0xcf63e9cfb
                              0x2e67157159e5c639}};
 
 // R mod p, the Montgomery form of 1 (plain value 1): the value of newGFp(1), held
-// as a constant for the code that needs the one in a call, where a value made at
-// first use would be made under a guard.
+// as a constant so that the ones of the tower need no product, and no value made
+// at first use (under a guard) inside a call.
 inline constexpr gfP kMontgomeryOne = {{0xd35d438dc58f0d9d, 0x0a78eb28f5c70b3d,
                                         0x666ea36f7879462c, 0x0e0a77c19a07df2f}};
 

@@ -36,14 +36,14 @@ struct gfP2 {
     // e = 1: x = 0, y = the Montgomery one.
     gfP2& SetOne() {
         x = gfP{};
-        y = newGFp(1);
+        y = kMontgomeryOne;
         return *this;
     }
 
     bool IsZero() const { return x.IsZero() && y.IsZero(); }
 
     // True for x = 0 and y = the Montgomery one (not the plain integer 1).
-    bool IsOne() const { return x.IsZero() && y == newGFp(1); }
+    bool IsOne() const { return x.IsZero() && y == kMontgomeryOne; }
 
     // e = −a = −ax·i − ay. e may be a.
     gfP2& Neg(const gfP2& a) {
