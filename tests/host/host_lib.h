@@ -174,9 +174,9 @@ static inline void dirSnapshot(const char* dir, const char* const* except, char*
                 const ssize_t t = readlink(path, target, sizeof target - 1);
                 target[t < 0 ? 0 : t] = '\0';
                 snprintf(line, sizeof line, "%s -> %s\n", name, target);
-            } else {
+            } else if (S_ISREG(st.st_mode)) {
                 unsigned long long hash = 14695981039346656037ull; /* FNV-1a */
-                const int fd = S_ISREG(st.st_mode) ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+                const int fd = open(path, O_RDONLY | O_CLOEXEC);
                 unsigned char buf[4096];
                 for (ssize_t got; fd >= 0 && (got = read(fd, buf, sizeof buf)) > 0;) {
                     for (ssize_t j = 0; j < got; ++j) hash = (hash ^ buf[j]) * 1099511628211ull;
@@ -184,6 +184,9 @@ static inline void dirSnapshot(const char* dir, const char* const* except, char*
                 if (fd >= 0) close(fd);
                 snprintf(line, sizeof line, "%s mode %o uid %u size %lld hash %llx\n", name,
                          (unsigned)st.st_mode, (unsigned)st.st_uid, (long long)st.st_size, hash);
+            } else {
+                snprintf(line, sizeof line, "%s mode %o uid %u\n", name, (unsigned)st.st_mode,
+                         (unsigned)st.st_uid);
             }
             strncat(out, line, size - strlen(out) - 1);
         }
