@@ -13,9 +13,11 @@
 //
 // The names a call may create in that directory, and the only ones it may
 // remove:
-// - its final names (Placement), created by link or rename; one that it created
-//   is removed again only by the undo of a failing Commit, and only while the
-//   name still names the file it placed;
+// - its final names (Placement), created by link or rename; one that it placed
+//   is taken back only by the undo of a failing Commit, and only while the name
+//   still names the file it placed;
+// - what was at a final name placed with kReplace: replaced as a whole when the
+//   commit succeeds, and put back under that name when it fails;
 // - temporary names of its own, ".<final name>.<six letters or digits>.hibe-tmp"
 //   (the final name cut to a fixed prefix where the whole would not fit a
 //   file name), removed before the call returns, except where the process dies;
