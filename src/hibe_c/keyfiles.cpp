@@ -3,12 +3,15 @@
 //
 // Every key file appears whole or not at all (see files.h): the master key and
 // private key files are linked into place, which fails when the name exists, and
-// the params file is renamed over its name. A call that returns 1 leaves the
-// organisation and the identity as they were: absent stays absent, so that the
-// same call can succeed later. A call that returns 0 has its files whole, in
-// place and flushed. No call truncates or writes through a file that it did not
-// create; the only such files that a setup removes are temporaries of setups
-// that died, and params without their master key, which it replaces.
+// the params file is renamed over its name. Each call works in the one
+// directory that it opens after creating it, whatever the host does to its
+// working directory or the path meanwhile. A call that returns 1 leaves every
+// name as it was: absent stays absent, so that the same call can succeed later,
+// and params that a setup found stay byte for byte. A call that returns 0 has
+// its files whole, in place and flushed. No call truncates or writes through a
+// file that it did not create; the only such files that a setup removes are
+// its own temporaries that setups which died left, and params without their
+// master key, which it replaces.
 //
 // The master key and private key encodings, and the bytes read from a master
 // key file, are wiped on every way out; the decoded keys wipe themselves.
@@ -29,7 +32,8 @@ constexpr std::int64_t kFailed = 1;
 
 constexpr std::string_view kPrivateKeyDir = "privateKeys";
 
-// Fails when path exists, and when its existence cannot be told.
+// Fails when something is at path (a dangling link too), and when that cannot
+// be told.
 bool isFree(std::string_view path) {
     auto exists = pathExists(path);
     return exists && !*exists;
@@ -54,10 +58,10 @@ std::string storageLine(std::string_view orgId, std::string_view what, std::stri
     return line;
 }
 
-// A temporary file in the directory of path, holding all of content, flushed.
-common::Result<StagedFile> stage(const std::string& path, Placement placement,
-                                 common::ByteView content) {
-    auto file = StagedFile::Create(path, placement);
+// A temporary file in dir for the final name, holding all of content, flushed.
+common::Result<StagedFile> stage(const Directory& dir, const std::string& name,
+                                 Placement placement, common::ByteView content) {
+    auto file = StagedFile::Create(dir, name, placement);
     if (!file) return file;
     if (auto written = file->Write(content); !written) return std::unexpected(written.error());
     return file;
@@ -75,50 +79,42 @@ std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_v
     const std::string paramsPath = Join({orgDir, std::string(orgId) + ".params"});
     if (!MakeDirAll(orgDir)) return kFailed;
 
-    // Setups are serialised by an exclusive lock on the directory that holds
-    // both files (their names differ only in their suffix), which the kernel
-    // drops when its holder dies (see DirectoryLock). A setup that finds it held,
-    // by a setup of this organisation or of another whose files lie in the same
-    // directory, in this process or another, fails at once and changes nothing:
-    // of concurrent setups of one organisation exactly one wins.
-    auto lock = DirectoryLock::TryTake(masterPath);
-    if (!lock) return kFailed;
-    // No copy of a master key stays on disk from a setup that died.
-    lock->RemoveStaleTemporaries();
-    if (!isFree(masterPath)) return kFailed;
+    // Both files lie in one directory (their names differ only in their
+    // suffix), opened once: everything from here on goes through it.
+    auto dir = Directory::Open(ParentDir(masterPath));
+    if (!dir) return kFailed;
+    const std::string masterName = BaseName(masterPath);
+    const std::string paramsName = BaseName(paramsPath);
+
+    // Setups are serialised by an exclusive lock on that directory, which the
+    // kernel drops when its holder dies (see Directory::Lock). A setup that
+    // finds it held, by a setup of this organisation or of another whose files
+    // lie in the same directory, in this process or another, fails at once and
+    // changes nothing: of concurrent setups of one organisation exactly one wins.
+    if (!dir->Lock()) return kFailed;
+    // Any entry at the master key's name, a dangling link included, means that
+    // the organisation exists or that the name is taken.
+    if (!dir->IsFree(masterName)) return kFailed;
+    // The setup goes on to write: no copy of a master key stays on disk from a
+    // setup of this organisation that died.
+    dir->RemoveStaleTemporaries({paramsName, masterName});
 
     // Both files are written whole into temporary files before either takes its
     // name. A failure up to here leaves nothing but the directories.
-    auto params = stage(paramsPath, Placement::kReplace, setup->params.Marshal());
+    auto params = stage(*dir, paramsName, Placement::kReplace, setup->params.Marshal());
     if (!params) return kFailed;
     common::Bytes masterBytes = setup->masterKey.Key.Marshal();
     common::WipeOnExit wipeMasterBytes([&] { common::Wipe(masterBytes); });
-    auto master = stage(masterPath, Placement::kExclusive, masterBytes);
+    auto master = stage(*dir, masterName, Placement::kExclusive, masterBytes);
     if (!master) return kFailed;
 
-    // The params go in first, the master key last: linking the master key
-    // completes the organisation. A process that dies before the link leaves at
-    // most new params without a master key, which is an absent organisation
-    // that the next setup replaces; after the link, a complete one.
-    if (!params->Place()) return kFailed;
-    if (!master->Place()) {
-        params->Unplace();
-        return kFailed;
-    }
-    if (!lock->Sync()) {
-        // The names are not known to be on disk: both are taken away again, so
-        // that the organisation is absent, as before the call and as the result
-        // says, and a later setup can succeed. Params that these replaced are not
-        // brought back: without their master key they belonged to no
-        // organisation. The removal is flushed too, which may fail as well: what
-        // a power loss on a failing disk keeps of the directory is beyond any
-        // call. Both files were flushed before they took their names, so a name
-        // that it keeps names whole content.
-        master->Unplace();
-        params->Unplace();
-        (void)lock->Sync();
-        return kFailed;
-    }
+    // The params go in first, keeping the ones they replace until the end; the
+    // master key last: linking it completes the organisation. A crash at any
+    // moment leaves an absent organisation (old params, or new ones, without a
+    // master key) or a complete one, never params of one setup with a master key
+    // of another, and the params name always holds old or new params whole. A
+    // failure, of the link or of the flush, puts the old params back.
+    if (!dir->Commit({&*params, &*master})) return kFailed;
 
     // The files are in place: a line that cannot be written changes nothing.
     WriteStdout(storageLine(orgId, "params", paramsPath));
@@ -162,18 +158,14 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     if (!key) return kFailed;
     if (!MakeDirAll(keyDir)) return kFailed;
 
-    // Linked into place whole; a key file that appeared meanwhile stays as it is.
+    // Linked into place whole, in the directory opened once; a key file that
+    // appeared meanwhile stays as it is.
+    auto dir = Directory::Open(ParentDir(keyPath));
+    if (!dir) return kFailed;
     common::Bytes keyBytes = key->Marshal();
     common::WipeOnExit wipeKeyBytes([&] { common::Wipe(keyBytes); });
-    auto keyFile = stage(keyPath, Placement::kExclusive, keyBytes);
-    if (!keyFile || !keyFile->Place()) return kFailed;
-    if (!SyncParentDir(keyPath)) {
-        // The name is not known to be on disk: it is taken away again, so that the
-        // identity stays free for a later call (see HibeSetup).
-        keyFile->Unplace();
-        (void)SyncParentDir(keyPath);
-        return kFailed;
-    }
+    auto keyFile = stage(*dir, BaseName(keyPath), Placement::kExclusive, keyBytes);
+    if (!keyFile || !dir->Commit({&*keyFile})) return kFailed;
     return kOk;
 }
 

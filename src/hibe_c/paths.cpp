@@ -50,6 +50,18 @@ std::string Join(std::initializer_list<std::string_view> elements) {
     return Join(std::span<const std::string_view>(elements.begin(), elements.size()));
 }
 
+std::string ParentDir(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) return ".";
+    if (slash == 0) return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string BaseName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 common::Result<bool> pathExists(std::string_view path) {
     if (path.empty()) return common::Fail(std::string(kErrEmptyPath));
     // A zero byte would cut the C path short and test another file.
@@ -57,7 +69,7 @@ common::Result<bool> pathExists(std::string_view path) {
 
     const std::string cpath(path);
     struct stat st;
-    if (::stat(cpath.c_str(), &st) == 0) return true;
+    if (::lstat(cpath.c_str(), &st) == 0) return true;
     const int err = errno;
     if (err == ENOENT) return false;
     return std::unexpected(StatError(path, err));

@@ -1,11 +1,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -55,7 +59,7 @@ TEST_F(FilesTest, MakeDirAllRejectsFilesEmptyPathsAndZeroBytes) {
 }
 
 // What a name in the scratch directory holds before a file is placed there.
-enum class AtName { kNothing, kFile, kLinkToFile, kDanglingLink };
+enum class AtName { kNothing, kFile, kLinkToFile, kDanglingLink, kDirectory, kFifo };
 
 // Runs fn in a forked child and returns its exit status (-1 when it died).
 int inChild(const std::function<int()>& fn) {
@@ -96,14 +100,20 @@ TEST_F(FilesTest, OwnDescriptorsStayOffTheStandardStreams) {
     }
 }
 
+// The directory of a scratch test, opened.
+hibe_c::Directory openDir(const fs::path& dir) {
+    auto opened = hibe_c::Directory::Open(dir.string());
+    EXPECT_TRUE(opened) << dir;
+    return std::move(*opened);
+}
+
 // The setup lock: a second taker fails at once; a child forked while the lock
 // is held keeps it until it exits, and meanwhile a taker still fails at once
 // rather than waiting for the child; the lock is free once the child is gone.
 TEST_F(FilesTest, DirectoryLockFailsAtOnceWhileHeldAndOutlivesNoHolder) {
-    const std::string inDir = path("org.masterKey");
-    auto lock = std::make_optional(hibe_c::DirectoryLock::TryTake(inDir));
-    ASSERT_TRUE(*lock);
-    EXPECT_FALSE(hibe_c::DirectoryLock::TryTake(inDir));
+    auto lock = std::make_optional(openDir(dir_));
+    ASSERT_TRUE(lock->Lock());
+    EXPECT_FALSE(openDir(dir_).Lock());
 
     int toChild[2], fromChild[2];
     ASSERT_EQ(::pipe(toChild), 0);
@@ -122,67 +132,161 @@ TEST_F(FilesTest, DirectoryLockFailsAtOnceWhileHeldAndOutlivesNoHolder) {
     char c;
     ASSERT_EQ(::read(fromChild[0], &c, 1), 1);
     lock.reset();
-    EXPECT_FALSE(hibe_c::DirectoryLock::TryTake(inDir)) << "the child holds the lock";
+    EXPECT_FALSE(openDir(dir_).Lock()) << "the child holds the lock";
     ::close(toChild[1]);
     ::waitpid(pid, nullptr, 0);
     ::close(fromChild[0]);
-    EXPECT_TRUE(hibe_c::DirectoryLock::TryTake(inDir));
+    EXPECT_TRUE(openDir(dir_).Lock());
 }
 
-// Temporaries that nobody holds (a call that died left them) are removed; a
-// live temporary of another call stays and can still be placed; a name of
-// another shape, a link, a directory and a FIFO stay as they are.
-TEST_F(FilesTest, RemoveStaleTemporariesTakesOnlyUnheldTemporaries) {
-    std::ofstream(path(".Ab12Cd.tmp")) << "a dead setup's master key";
-    std::ofstream(path(".zzzzzz.tmp")) << "";
-    std::ofstream(path(".held1.tmp")) << "too short a name";
-    std::ofstream(path("Ab12Cde.tmp")) << "no dot";
-    std::ofstream(path(".Ab-2Cd.tmp")) << "not a letter or digit";
-    std::ofstream(path("x.params")) << "a key file";
-    std::ofstream(path(".Held99.tmp")) << "held by a live call";
-    const int held = ::open(path(".Held99.tmp").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    fs::create_symlink(path("x.params"), path(".Link00.tmp"));
-    fs::create_directory(path(".Dir000.tmp"));
-    ASSERT_EQ(::mkfifo(path(".Fifo00.tmp").c_str(), 0600), 0);
-    auto live = hibe_c::StagedFile::Create(path("live"), hibe_c::Placement::kReplace);
-    ASSERT_TRUE(live && live->Write(common::AsBytes("live")));
+// Binds a Unix domain socket at path (the socket itself is closed again).
+void makeSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, path.c_str(), path.size());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+}
 
-    auto lock = hibe_c::DirectoryLock::TryTake(path("x.params"));
-    ASSERT_TRUE(lock);
-    lock->RemoveStaleTemporaries();
-    std::vector<std::string> left = names(dir_);
-    EXPECT_EQ(left.size(), 9u);
-    for (const char* gone : {".Ab12Cd.tmp", ".zzzzzz.tmp"}) {
-        EXPECT_FALSE(fs::exists(path(gone))) << gone;
+// Only a name that nothing has is free: a dangling link, a directory, a FIFO
+// and a socket take it, and so does a name that cannot be asked about.
+TEST_F(FilesTest, IsFreeOnlyWhereNothingHasTheName) {
+    std::ofstream(path("file")) << "x";
+    fs::create_symlink(path("missing"), path("dangling"));
+    fs::create_symlink(path("file"), path("link"));
+    fs::create_directory(path("dir"));
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    makeSocket(path("socket"));
+    const auto dir = openDir(dir_);
+    EXPECT_TRUE(dir.IsFree("missing"));
+    const std::vector<std::string> taken = {"file", "dangling", "link", "dir", "fifo", "socket",
+                                            "", std::string("missing\0x", 9), "file/below",
+                                            std::string(300, 'n')};
+    for (const auto& name : taken) {
+        EXPECT_FALSE(dir.IsFree(name)) << name;
     }
-    for (const char* kept : {".held1.tmp", "Ab12Cde.tmp", ".Ab-2Cd.tmp", "x.params", ".Held99.tmp",
-                             ".Link00.tmp", ".Dir000.tmp", ".Fifo00.tmp"}) {
-        EXPECT_TRUE(fs::exists(fs::symlink_status(path(kept)))) << kept;
+}
+
+// The temporary names of final names (as StagedFile makes them, see files.h)
+// for the final names x.params and x.masterKey, and a final name so long that
+// its temporaries carry its first 238 bytes.
+const std::string kLongName = std::string(250, 'L') + ".params";
+std::string tempName(const std::string& finalName, const std::string& chars) {
+    std::string name = ".";
+    return name.append(finalName, 0, 255 - 17).append(".").append(chars).append(".hibe-tmp");
+}
+
+// Temporaries of the final names given that nobody holds (a call that died
+// left them) are removed, and only while the directory is locked; nothing else
+// is removed or opened: a live temporary of another call, a name of another
+// shape or of another final name, and, under a name of the exact form, a link,
+// a directory, a FIFO, a socket, and a file of another user.
+TEST_F(FilesTest, RemoveStaleTemporariesTakesOnlyUnheldTemporariesOfTheNamesGiven) {
+    const std::vector<std::string> stale = {
+        tempName("x.params", "Ab12Cd"),
+        tempName("x.masterKey", "zzzzzz"),
+        tempName(kLongName, "09AZaz"),
+    };
+    const std::vector<std::string> kept = {
+        "x.params",
+        tempName("x.masterKey", "Held99"),  // locked by a live call
+        ".Ab12Cd.tmp",
+        ".backup.tmp",
+        tempName("y.params", "Ab12Cd"),
+        tempName("x.params", "Ab12C"),
+        tempName("x.params", "Ab12Cde"),
+        tempName("x.params", "Ab-2Cd"),
+        tempName("x.params", "Ab12Cd").substr(1),
+        tempName("x.params", "Ab12Cd") + "x",
+        ".x.params.Ab12Cd.tmp",
+        ".x.params.Ab12Cd",
+        tempName("x.masterKe", "Ab12Cd"),
+        tempName(kLongName.substr(0, 237), "Ab12Cd"),
+    };
+    for (const auto& name : stale) std::ofstream(path(name)) << "a dead setup's key";
+    for (const auto& name : kept) std::ofstream(path(name)) << "someone's file";
+    const int held = ::open(path(tempName("x.masterKey", "Held99")).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const std::string link = tempName("x.params", "Link00"), sub = tempName("x.params", "Dir000"),
+                      fifo = tempName("x.masterKey", "Fifo00"),
+                      socket = tempName("x.masterKey", "Sock00"),
+                      foreign = tempName("x.params", "Other0");
+    fs::create_symlink(path("x.params"), path(link));
+    fs::create_directory(path(sub));
+    ASSERT_EQ(::mkfifo(path(fifo).c_str(), 0600), 0);
+    makeSocket(path(socket));
+    // Only the superuser can make a file of another user.
+    std::ofstream(path(foreign)) << "another user's file";
+    if (::chown(path(foreign).c_str(), 65534, 65534) != 0) fs::remove(path(foreign));
+    auto dir = openDir(dir_);
+    auto live = hibe_c::StagedFile::Create(dir, "x.params", hibe_c::Placement::kReplace);
+    ASSERT_TRUE(live && live->Write(common::AsBytes("live")));
+    const std::vector<std::string> before = names(dir_);
+
+    dir.RemoveStaleTemporaries({"x.params", "x.masterKey", kLongName});
+    EXPECT_EQ(names(dir_), before) << "nothing is removed without the lock";
+    ASSERT_TRUE(dir.Lock());
+    dir.RemoveStaleTemporaries({"x.params", "x.masterKey", kLongName});
+    std::vector<std::string> expected = before;
+    std::erase_if(expected, [&](const std::string& n) {
+        return std::find(stale.begin(), stale.end(), n) != stale.end();
+    });
+    EXPECT_EQ(names(dir_), expected);
+    for (const auto& name : stale) {
+        EXPECT_FALSE(fs::exists(fs::symlink_status(path(name)))) << name;
     }
-    EXPECT_TRUE(live->Place());
-    EXPECT_EQ(content(path("live")), "live");
+    for (const auto& name : kept) EXPECT_EQ(content(path(name)), "someone's file") << name;
+    EXPECT_EQ(fs::read_symlink(path(link)), path("x.params"));
+    EXPECT_TRUE(fs::is_fifo(path(fifo)));
+    EXPECT_TRUE(fs::is_socket(path(socket)));
+    EXPECT_TRUE(dir.Commit({&*live}));
+    EXPECT_EQ(content(path("x.params")), "live");
     ::close(held);
 }
 
 class StagedFileTest : public FilesTest {
 protected:
     // Prepares what the name "key" holds; a link points at "target".
-    void plant(AtName what) {
-        if (what == AtName::kFile) std::ofstream(path("key")) << "old";
+    void plant(AtName what, const std::string& name = "key") {
+        if (what == AtName::kFile) std::ofstream(path(name)) << "old";
         if (what == AtName::kLinkToFile) std::ofstream(path("target")) << "target";
         if (what == AtName::kLinkToFile || what == AtName::kDanglingLink) {
-            fs::create_symlink(path("target"), path("key"));
+            fs::create_symlink(path("target"), path(name));
+        }
+        if (what == AtName::kDirectory) fs::create_directory(path(name));
+        if (what == AtName::kFifo) {
+            ASSERT_EQ(::mkfifo(path(name).c_str(), 0600), 0);
         }
     }
 
-    // Stages content for "key" and places it unless told not to; the result of Place.
-    bool stageAndPlace(hibe_c::Placement placement, const std::string& text, bool place = true) {
-        auto file = hibe_c::StagedFile::Create(path("key"), placement);
+    // Whether name holds what plant put there, as it was.
+    void expectPlanted(AtName what, const std::string& name, const std::string& where) {
+        const auto st = fs::symlink_status(path(name));
+        switch (what) {
+            case AtName::kNothing: EXPECT_FALSE(fs::exists(st)) << where; break;
+            case AtName::kFile: EXPECT_EQ(content(path(name)), "old") << where; break;
+            case AtName::kLinkToFile:
+            case AtName::kDanglingLink:
+                EXPECT_EQ(fs::read_symlink(path(name)), path("target")) << where;
+                break;
+            case AtName::kDirectory: EXPECT_TRUE(fs::is_directory(st)) << where; break;
+            case AtName::kFifo: EXPECT_TRUE(fs::is_fifo(st)) << where; break;
+        }
+    }
+
+    // Stages content for "key" and commits it unless told not to; the result of
+    // the commit.
+    bool stageAndPlace(hibe_c::Placement placement, const std::string& text, bool place = true,
+                       const std::string& name = "key") {
+        auto dir = openDir(dir_);
+        auto file = hibe_c::StagedFile::Create(dir, name, placement);
         EXPECT_TRUE(file);
         if (!file) return false;
         EXPECT_TRUE(file->Write(common::AsBytes(text)));
-        return place && file->Place().has_value();
+        return place && dir.Commit({&*file}).has_value();
     }
 };
 
@@ -193,22 +297,54 @@ TEST_F(StagedFileTest, LeavesNothingUnlessPlaced) {
     }
 }
 
+// The final name, as long as a name may be (255 bytes) or as short as one, is
+// reached whole; no temporary name is left.
 TEST_F(StagedFileTest, PlacedFileIsWholeWithMode0600AndNoTemporaryName) {
-    for (auto placement : {hibe_c::Placement::kExclusive, hibe_c::Placement::kReplace}) {
-        fs::remove(path("key"));
-        ASSERT_TRUE(stageAndPlace(placement, "bytes"));
-        EXPECT_EQ(content(path("key")), "bytes");
-        EXPECT_EQ(names(dir_), std::vector<std::string>{"key"});
-        struct stat st;
-        ASSERT_EQ(::lstat(path("key").c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
-        EXPECT_EQ(st.st_mode & 0077, 0u);
+    for (const std::string& name : std::vector<std::string>{"key", "k", std::string(255, 'k')}) {
+        for (auto placement : {hibe_c::Placement::kExclusive, hibe_c::Placement::kReplace}) {
+            fs::remove_all(dir_);
+            fs::create_directories(dir_);
+            ASSERT_TRUE(stageAndPlace(placement, "bytes", true, name)) << name.size();
+            EXPECT_EQ(content(path(name)), "bytes");
+            EXPECT_EQ(names(dir_), std::vector<std::string>{name});
+            struct stat st;
+            ASSERT_EQ(::lstat(path(name).c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_mode & 0077, 0u);
+        }
+    }
+}
+
+// A named temporary says whose it is: "." + the final name (its first 238
+// bytes when longer) + "." + six letters or digits + ".hibe-tmp".
+TEST_F(StagedFileTest, TemporaryNameCarriesTheFinalName) {
+    const std::vector<std::string> finalNames = {"org.params", ".params", std::string(238, 'p'),
+                                                 std::string(239, 'p'), std::string(255, 'p')};
+    for (const auto& name : finalNames) {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        auto dir = openDir(dir_);
+        auto file = hibe_c::StagedFile::Create(dir, name, hibe_c::Placement::kReplace);
+        ASSERT_TRUE(file) << name.size();
+        const std::vector<std::string> all = names(dir_);
+        ASSERT_EQ(all.size(), 1u);
+        const std::string stem = std::string(".").append(name, 0, 238).append(".");
+        const std::string& temp = all[0];
+        EXPECT_LE(temp.size(), 255u);
+        ASSERT_EQ(temp.size(), stem.size() + 6 + 9) << temp;
+        EXPECT_EQ(temp.substr(0, stem.size()), stem);
+        const std::string chars = temp.substr(stem.size(), 6);
+        EXPECT_TRUE(std::all_of(chars.begin(), chars.end(), [](unsigned char c) {
+            return std::isalnum(c) != 0;
+        })) << temp;
+        EXPECT_EQ(temp.substr(stem.size() + 6), ".hibe-tmp");
     }
 }
 
 // Exclusive placement takes no name that exists, a dangling link included;
-// replacement swaps the name as a whole, a link included. Neither ever writes
-// through a link: its target keeps its bytes, or stays absent.
+// replacement swaps the name as a whole, a link included, and refuses a
+// directory. Neither ever writes through a link: its target keeps its bytes, or
+// stays absent.
 TEST_F(StagedFileTest, PlacementNeverWritesThroughWhatIsAtTheName) {
     using hibe_c::Placement;
     const struct {
@@ -220,10 +356,12 @@ TEST_F(StagedFileTest, PlacementNeverWritesThroughWhatIsAtTheName) {
         {Placement::kExclusive, AtName::kFile, false, {"key"}},
         {Placement::kExclusive, AtName::kLinkToFile, false, {"key", "target"}},
         {Placement::kExclusive, AtName::kDanglingLink, false, {"key"}},
+        {Placement::kExclusive, AtName::kDirectory, false, {"key"}},
         {Placement::kReplace, AtName::kNothing, true, {"key"}},
         {Placement::kReplace, AtName::kFile, true, {"key"}},
         {Placement::kReplace, AtName::kLinkToFile, true, {"key", "target"}},
         {Placement::kReplace, AtName::kDanglingLink, true, {"key"}},
+        {Placement::kReplace, AtName::kDirectory, false, {"key"}},
     };
     for (const auto& c : cases) {
         const std::string what = "case " + std::to_string(&c - cases);
@@ -238,26 +376,91 @@ TEST_F(StagedFileTest, PlacementNeverWritesThroughWhatIsAtTheName) {
         if (c.placed) {
             EXPECT_FALSE(fs::is_symlink(path("key"))) << what;
             EXPECT_EQ(content(path("key")), "new") << what;
-        } else if (c.planted == AtName::kFile) {
-            EXPECT_EQ(content(path("key")), "old") << what;
         } else {
-            EXPECT_EQ(fs::read_symlink(path("key")), path("target")) << what;
+            expectPlanted(c.planted, "key", what);
         }
     }
 }
 
-TEST_F(StagedFileTest, UnplaceTakesAwayOnlyItsOwnFile) {
-    auto mine = hibe_c::StagedFile::Create(path("key"), hibe_c::Placement::kExclusive);
-    ASSERT_TRUE(mine && mine->Write(common::AsBytes("mine")) && mine->Place());
-    mine->Unplace();
-    EXPECT_TRUE(fs::is_empty(dir_));
+// A commit whose later file cannot take its name puts back what the earlier
+// file replaced: the same entry (the same inode), under the same name, and no
+// other name is left. When every file is placed, the replaced entry is gone.
+TEST_F(StagedFileTest, FailedCommitPutsBackWhatItReplaced) {
+    using hibe_c::Placement;
+    const AtName replaced[] = {AtName::kNothing, AtName::kFile, AtName::kLinkToFile,
+                               AtName::kDanglingLink, AtName::kFifo};
+    const AtName blocking[] = {AtName::kNothing, AtName::kFile, AtName::kDanglingLink,
+                               AtName::kDirectory, AtName::kFifo};
+    for (AtName old : replaced) {
+        for (AtName block : blocking) {
+            const std::string what = "replaced " + std::to_string(static_cast<int>(old)) +
+                                     ", blocked by " + std::to_string(static_cast<int>(block));
+            fs::remove_all(dir_);
+            fs::create_directories(dir_);
+            plant(old, "params");
+            if (block != AtName::kDanglingLink || old != AtName::kLinkToFile) {
+                plant(block, "master");
+            } else {
+                fs::create_symlink(path("elsewhere"), path("master"));
+            }
+            struct stat oldSt{};
+            const bool hadOld = ::lstat(path("params").c_str(), &oldSt) == 0;
+            const std::vector<std::string> before = names(dir_);
 
-    auto again = hibe_c::StagedFile::Create(path("key"), hibe_c::Placement::kExclusive);
-    ASSERT_TRUE(again && again->Write(common::AsBytes("mine")) && again->Place());
-    fs::remove(path("key"));
-    std::ofstream(path("key")) << "someone else's";
-    again->Unplace();
-    EXPECT_EQ(content(path("key")), "someone else's");
+            bool committed = false;
+            {
+                auto dir = openDir(dir_);
+                ASSERT_TRUE(dir.Lock());
+                auto params = hibe_c::StagedFile::Create(dir, "params", Placement::kReplace);
+                auto master = hibe_c::StagedFile::Create(dir, "master", Placement::kExclusive);
+                ASSERT_TRUE(params && params->Write(common::AsBytes("new params"))) << what;
+                ASSERT_TRUE(master && master->Write(common::AsBytes("new master"))) << what;
+                committed = dir.Commit({&*params, &*master}).has_value();
+            }
+            EXPECT_EQ(committed, block == AtName::kNothing) << what;
+            if (committed) {
+                EXPECT_EQ(content(path("params")), "new params") << what;
+                EXPECT_EQ(content(path("master")), "new master") << what;
+                std::vector<std::string> expected = {"master", "params"};
+                if (old == AtName::kLinkToFile) expected.push_back("target");
+                EXPECT_EQ(names(dir_), expected) << what;
+                continue;
+            }
+            EXPECT_EQ(names(dir_), before) << what;
+            expectPlanted(old, "params", what);
+            struct stat nowSt{};
+            if (hadOld) {
+                ASSERT_EQ(::lstat(path("params").c_str(), &nowSt), 0) << what;
+                EXPECT_EQ(nowSt.st_ino, oldSt.st_ino) << what;
+                EXPECT_EQ(nowSt.st_nlink, oldSt.st_nlink) << what;
+            }
+        }
+    }
+}
+
+// Unplace takes away the file it placed, and nothing that another program put
+// at the name since; a replacing file then leaves the name as the other
+// program made it, and its backup of the old file goes.
+TEST_F(StagedFileTest, UnplaceTakesAwayOnlyItsOwnFile) {
+    {
+        auto dir = openDir(dir_);
+        auto mine = hibe_c::StagedFile::Create(dir, "key", hibe_c::Placement::kExclusive);
+        ASSERT_TRUE(mine && mine->Write(common::AsBytes("mine")) && mine->Place());
+        mine->Unplace();
+        EXPECT_TRUE(fs::is_empty(dir_));
+    }
+    for (auto placement : {hibe_c::Placement::kExclusive, hibe_c::Placement::kReplace}) {
+        if (placement == hibe_c::Placement::kReplace) std::ofstream(path("key")) << "old";
+        auto dir = openDir(dir_);
+        auto mine = hibe_c::StagedFile::Create(dir, "key", placement);
+        ASSERT_TRUE(mine && mine->Write(common::AsBytes("mine")) && mine->Place());
+        fs::remove(path("key"));
+        std::ofstream(path("key")) << "someone else's";
+        mine->Unplace();
+        EXPECT_EQ(content(path("key")), "someone else's");
+        EXPECT_EQ(names(dir_), std::vector<std::string>{"key"});
+        fs::remove(path("key"));
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -108,8 +110,8 @@ TEST_F(HibeSetupTest, OrgIdWithSeparatorFailsAtTheParamsFile) {
 TEST_F(HibeSetupTest, SetupWhileAnotherHoldsTheOrganisationFailsAndChangesNothing) {
     fs::create_directories(path("org"));
     {
-        auto lock = hibe_c::DirectoryLock::TryTake(path("org/org.masterKey"));
-        ASSERT_TRUE(lock);
+        auto lock = hibe_c::Directory::Open(path("org"));
+        ASSERT_TRUE(lock && lock->Lock());
         std::string out;
         EXPECT_EQ(setup(2, "org", &out), 1);
         EXPECT_EQ(out, "");
@@ -118,21 +120,96 @@ TEST_F(HibeSetupTest, SetupWhileAnotherHoldsTheOrganisationFailsAndChangesNothin
     EXPECT_EQ(setup(2, "org"), 0);
 }
 
+// Everything in a directory, by name: a regular file's content, a link's
+// target, or the kind of entry.
+std::map<std::string, std::string> snapshot(const std::string& dir) {
+    std::map<std::string, std::string> all;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const auto st = entry.symlink_status();
+        std::string& what = all[entry.path().filename()];
+        if (fs::is_symlink(st)) {
+            what = "link to " + fs::read_symlink(entry.path()).string();
+        } else if (fs::is_regular_file(st)) {
+            what = "file " + readFile(entry.path());
+        } else {
+            what = "kind " + std::to_string(static_cast<int>(st.type()));
+        }
+    }
+    return all;
+}
+
+// A temporary name of the library for a final name (see files.h).
+std::string tempName(const std::string& finalName, const std::string& chars) {
+    std::string name = ".";
+    return name.append(finalName, 0, 238).append(".").append(chars).append(".hibe-tmp");
+}
+
 // The temporary files of setups that died (one may hold a master key) are
-// removed by the next setup of the organisation, whether it succeeds or finds
-// the organisation complete.
+// removed by the next setup of the organisation that goes on to write. A setup
+// that finds the organisation complete changes nothing, those included.
 TEST_F(HibeSetupTest, SetupRemovesTemporariesOfSetupsThatDied) {
     const std::vector<std::string> keyFiles = {"org.masterKey", "org.params"};
     fs::create_directories(path("org"));
-    writeFile(path("org/.Ab12Cd.tmp"), std::string(64, 'k'));
+    writeFile(path("org/" + tempName("org.masterKey", "Ab12Cd")), std::string(64, 'k'));
+    writeFile(path("org/" + tempName("org.params", "Ab12Cd")), "old params");
     ASSERT_EQ(setup(2, "org"), 0);
     EXPECT_EQ(hibe_c_testing::names(path("org")), keyFiles);
 
-    const std::string master = readFile(path("org/org.masterKey"));
-    writeFile(path("org/.xY34zW.tmp"), std::string(64, 'k'));
+    const std::string dead = tempName("org.masterKey", "xY34zW");
+    writeFile(path("org/" + dead), std::string(64, 'k'));
+    const auto complete = snapshot(path("org"));
     EXPECT_EQ(setup(2, "org"), 1);
+    EXPECT_EQ(snapshot(path("org")), complete);
+
+    fs::remove(path("org/org.masterKey"));
+    ASSERT_EQ(setup(2, "org"), 0);
     EXPECT_EQ(hibe_c_testing::names(path("org")), keyFiles);
-    EXPECT_EQ(readFile(path("org/org.masterKey")), master);
+}
+
+// A setup over an organisation whose master key's name is taken by something
+// that is not a file (a link to a key on media that is not mounted, a
+// directory, a FIFO) fails before it writes anything: the params stay byte for
+// byte, and nothing else in the directory changes, a dead setup's temporary
+// included.
+TEST_F(HibeSetupTest, SetupOverATakenMasterKeyNameChangesNothing) {
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> take;
+    } cases[] = {
+        {"dangling link",
+         [&](const std::string& p) { fs::create_symlink(path("unmounted/key"), p); }},
+        {"directory", [](const std::string& p) { fs::create_directory(p); }},
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        ASSERT_EQ(setup(2, "org"), 0);
+        fs::remove(path("org/org.masterKey"));
+        c.take(path("org/org.masterKey"));
+        writeFile(path("org/" + tempName("org.params", "Dead00")), "a dead setup's params");
+        const auto before = snapshot(path("org"));
+        std::string out;
+        EXPECT_EQ(setup(3, "org", &out), 1) << c.what;
+        EXPECT_EQ(out, "") << c.what;
+        EXPECT_EQ(snapshot(path("org")), before) << c.what;
+    }
+}
+
+// An organisation name as long as the master key's file name allows (255
+// bytes) works, and its dead temporaries, which carry the first bytes of the
+// final names, are removed.
+TEST_F(HibeSetupTest, LongestOrganisationNameWorks) {
+    const std::string org(255 - std::string(".masterKey").size(), 'o');
+    fs::create_directories(path(org));
+    writeFile(path(org + "/" + tempName(org + ".masterKey", "Ab12Cd")), std::string(64, 'k'));
+    ASSERT_EQ(setup(2, org), 0);
+    EXPECT_EQ(hibe_c_testing::names(path(org)),
+              (std::vector<std::string>{org + ".masterKey", org + ".params"}));
+    EXPECT_EQ(hibe_c::KeyGenFromMaster("A", root(), path(org + "/" + org + ".masterKey"),
+                                       path(org + "/" + org + ".params")),
+              0);
+    EXPECT_EQ(setup(2, org + "o"), 1) << "a master key name of 256 bytes cannot exist";
 }
 
 // Whether the master key alpha·G2 belongs to the params: e(alpha·G2, G) = e(G2, alpha·G).

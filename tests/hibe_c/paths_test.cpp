@@ -118,6 +118,27 @@ TEST(Join, Table) {
     EXPECT_EQ(hibe_c::Join({"a", "/b"}), "a/b");
 }
 
+// The split of the joined key file paths into the directory a call opens and
+// the name it works on there.
+TEST(ParentDirAndBaseName, Table) {
+    const struct {
+        const char* path;
+        const char* dir;
+        const char* name;
+    } cases[] = {
+        {"/tmp/keys/org/org.params", "/tmp/keys/org", "org.params"},
+        {"keys/.masterKey", "keys", ".masterKey"},
+        {"/tmp/...masterKey", "/tmp", "...masterKey"},
+        {"/.params", "/", ".params"},
+        {"..masterKey", ".", "..masterKey"},
+        {"", ".", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hibe_c::ParentDir(c.path), c.dir) << c.path;
+        EXPECT_EQ(hibe_c::BaseName(c.path), c.name) << c.path;
+    }
+}
+
 class PathExistsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -139,11 +160,16 @@ TEST_F(PathExistsTest, FilesDirectoriesAndMissingPaths) {
     EXPECT_EQ(hibe_c::pathExists((dir_ / "missing" / "deeper").string()), false);
 }
 
-TEST_F(PathExistsTest, FollowsSymbolicLinks) {
+// A link at the end of the path is something, whether or not its target
+// exists; links of the directories before it are followed.
+TEST_F(PathExistsTest, ALinkAtTheEndExistsWhereverItPoints) {
     fs::create_symlink(file_, dir_ / "good");
     fs::create_symlink(dir_ / "missing", dir_ / "dangling");
+    fs::create_directory_symlink(dir_, dir_ / "again");
     EXPECT_EQ(hibe_c::pathExists((dir_ / "good").string()), true);
-    EXPECT_EQ(hibe_c::pathExists((dir_ / "dangling").string()), false);
+    EXPECT_EQ(hibe_c::pathExists((dir_ / "dangling").string()), true);
+    EXPECT_EQ(hibe_c::pathExists((dir_ / "again" / "file").string()), true);
+    EXPECT_EQ(hibe_c::pathExists((dir_ / "again" / "missing").string()), false);
 }
 
 TEST_F(PathExistsTest, OtherFailuresAreErrors) {

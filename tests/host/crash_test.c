@@ -6,8 +6,12 @@
  * consistent: a key made from the master key decrypts a message made with the
  * params. An absent organisation holds at most params without a master key:
  * the old ones that the dead setup was to replace, byte for byte, or its own
- * new ones, whole. At most temporary files (names ending in ".tmp") are left
- * beside them, and a new setup removes those of the organisation.
+ * new ones, whole. At most temporary files of the library (".<final name>.
+ * <six letters or digits>.hibe-tmp") are left beside them, and a new setup
+ * removes those of the organisation; beside a complete organisation, whose
+ * setups are refused, only such a second name of the master key itself, or of
+ * the old params that the dead setup replaced: never a copy of another master
+ * key, nor new params.
  *
  *   crash_test path/to/libhibe.so scratch-directory [kills]
  */
@@ -71,17 +75,19 @@ static int runChild(const Work* w, const char* root, rlim_t limit, long killAfte
 }
 
 /* Whether every name in dir is one of the two names given (either may be NULL)
-   or, where allowed, a temporary file. A missing directory holds nothing. */
+   or, where allowed, a temporary of one of them. A missing directory holds
+   nothing. */
 static int onlyKeyFiles(const char* dir, const char* a, const char* b, int temporaries) {
     DIR* d = opendir(dir);
     if (d == NULL) return 1;
     int ok = 1;
     for (struct dirent* e; (e = readdir(d)) != NULL;) {
         const char* n = e->d_name;
-        size_t len = strlen(n);
         if (strcmp(n, ".") == 0 || strcmp(n, "..") == 0) continue;
         if ((a != NULL && strcmp(n, a) == 0) || (b != NULL && strcmp(n, b) == 0)) continue;
-        if (temporaries && len > 4 && strcmp(n + len - 4, ".tmp") == 0) continue;
+        const int temporary =
+            (a != NULL && isTemporaryOf(n, a)) || (b != NULL && isTemporaryOf(n, b));
+        if (temporaries && temporary) continue;
         fprintf(stderr, "unexpected file %s/%s\n", dir, n);
         ok = 0;
     }
@@ -98,7 +104,8 @@ static char* slurp(const char* path, size_t* len) {
 
 /* After a setup of "org" (depth) under root died: absent, with at most params
    (the old ones as they were, or whole new ones), and a new setup succeeds and
-   leaves no temporary file; or complete and consistent. */
+   leaves no temporary file; or complete and consistent, and the temporaries
+   left are only second names of what it keeps. */
 static void checkOrg(const char* root, int64_t depth, const char* oldParams, size_t oldLen,
                      const char* where) {
     char orgDir[4096], master[4096], params[4096];
@@ -117,8 +124,20 @@ static void checkOrg(const char* root, int64_t depth, const char* oldParams, siz
         EXPECT(paramsAsBefore || newParamsWhole, where);
         EXPECT(hibe.setup(3, ref("org"), ref(root)) == 0, where);
         EXPECT(onlyKeyFiles(orgDir, "org.params", "org.masterKey", 0), where);
+    } else {
+        EXPECT(onlyNamesOfKeptFiles(orgDir, master, oldParams, oldLen), where);
     }
     EXPECT(orgIsConsistent(root, "org", "A/B"), where);
+}
+
+/* Makes params without their master key in root/org, as a setup that a
+   previous owner of the organisation abandoned leaves them; returns their
+   content (the caller frees it). */
+static char* abandonedParams(const char* root, size_t* len) {
+    char master[4096], params[4096];
+    if (hibe.setup(2, ref("org"), ref(root)) != 0) return NULL;
+    unlink(joinPath(master, root, "org/org.masterKey"));
+    return slurp(joinPath(params, root, "org/org.params"), len);
 }
 
 /* After a key generation of id (whose key file is named file) under root died:
@@ -142,21 +161,16 @@ static void fileSizeLimits(const char* scratch) {
     static const rlim_t limits[] = {0,   1,   63,  64,  191, 192, 255, 256, 319,
                                     320, 383, 384, 447, 448, 575, 576, 577};
     const Work setup = {3, NULL}, keyA = {0, "A"}, keyABC = {0, "A/B/C"};
-    char root[4096], where[128], oldParamsPath[4096];
+    char root[4096], where[128];
     for (size_t i = 0; i < sizeof limits / sizeof limits[0]; ++i) {
         for (int old = 0; old < 2; ++old) {
             snprintf(where, sizeof where, "setup, limit %lu, old params %d",
                      (unsigned long)limits[i], old);
             snprintf(root, sizeof root, "%s/xfsz-setup-%zu-%d", scratch, i, old);
-            char* oldParams = NULL;
             size_t oldLen = 0;
-            if (old) {
-                /* A params file without its master key: the setup replaces it. */
-                char master[4096];
-                EXPECT(hibe.setup(2, ref("org"), ref(root)) == 0, where);
-                unlink(joinPath(master, root, "org/org.masterKey"));
-                oldParams = slurp(joinPath(oldParamsPath, root, "org/org.params"), &oldLen);
-            }
+            /* A params file without its master key: the setup replaces it. */
+            char* oldParams = old ? abandonedParams(root, &oldLen) : NULL;
+            EXPECT(!old || oldParams != NULL, where);
             runChild(&setup, root, limits[i], -1);
             checkOrg(root, setup.depth, oldParams, oldLen, where);
             free(oldParams);
@@ -179,7 +193,8 @@ static long microsSince(const struct timespec* start) {
     return (now.tv_sec - start->tv_sec) * 1000000L + (now.tv_nsec - start->tv_nsec) / 1000;
 }
 
-/* A setup followed by a key generation, killed at a random moment of it. */
+/* A setup followed by a key generation, killed at a random moment of it; every
+   other setup replaces params without a master key. */
 static void randomKills(const char* scratch, int kills) {
     const Work work = {2, "A/B"};
     char root[4096], where[128], params[4096];
@@ -196,8 +211,12 @@ static void randomKills(const char* scratch, int kills) {
     for (int i = 0; i < kills; ++i) {
         snprintf(root, sizeof root, "%s/kill-%d", scratch, i);
         snprintf(where, sizeof where, "kill %d (seed %u)", i, seed);
+        size_t oldLen = 0;
+        char* oldParams = i % 2 == 1 ? abandonedParams(root, &oldLen) : NULL;
+        EXPECT(i % 2 == 0 || oldParams != NULL, where);
         runChild(&work, root, RLIM_INFINITY, rand() % span);
-        checkOrg(root, work.depth, NULL, 0, where);
+        checkOrg(root, work.depth, oldParams, oldLen, where);
+        free(oldParams);
         checkKey(root, "A/B", "A#B.privateKey", joinPath(params, root, "org/org.params"), where);
     }
 }

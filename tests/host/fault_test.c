@@ -3,14 +3,19 @@
  * (loaded by LD_PRELOAD) into children of this host, each with its own
  * HIBE_FAULT (see fault_shim.c):
  *
- * - The directory flush fails with EIO once the files are in place: the call
- *   returns 1, no name is left that was not there before, and the same call
- *   succeeds once the disk works.
- * - The process dies right after a key file is linked or the params are
- *   renamed, with unnamed temporary files and with named ones: the
- *   organisation is absent (a new setup succeeds) or complete and consistent,
- *   the private key absent (a new call succeeds) or whole; and the next setup
- *   of the organisation leaves no temporary file (no copy of a master key).
+ * - The directory flush fails with EIO once the files are in place, hard links
+ *   fail (EPERM, as on file systems without them; EMLINK), or another program
+ *   takes the master key's name between the setup's check and its link: the
+ *   call returns 1, and every name holds what it held before, old params byte
+ *   for byte (only the name that the other program took holds its file); the
+ *   same call succeeds once the disk works.
+ * - The process dies right after a key file is linked, the master key linked,
+ *   or the params renamed, with unnamed temporary files and with named ones:
+ *   the organisation is absent (a new setup succeeds and leaves no temporary
+ *   file: no copy of a master key) or complete and consistent, with at most a
+ *   second name of its own master key or of the old params beside it, which
+ *   the refused setups that follow leave as they are; the private key is
+ *   absent (a new call succeeds) or whole.
  * - With standard output closed, a write through descriptor 1 reaches a
  *   temporary file before the library moves it away: the call returns 1, or 0
  *   with whole files.
@@ -33,9 +38,10 @@ enum { kKilled = -1, kAny = -2 };
 typedef enum { kSetup, kKeyGen } Call;
 
 /* What lies at the call's files before it: for a setup, nothing at all, an
-   empty organisation directory, or params without their master key; for a key
-   generation, no private key directory or an empty one. */
-typedef enum { kNothing, kEmptyDir, kOldParams } Before;
+   empty organisation directory, params without their master key, or a
+   complete organisation; for a key generation, no private key directory or an
+   empty one. */
+typedef enum { kNothing, kEmptyDir, kOldParams, kComplete } Before;
 
 typedef struct {
     const char* faults;
@@ -50,14 +56,31 @@ static const Case cases[] = {
     {"dirsync-eio", 0, kSetup, kEmptyDir, 1},
     {"dirsync-eio", 0, kSetup, kOldParams, 1},
     {"dirsync-eio,no-tmpfile", 0, kSetup, kEmptyDir, 1},
+    {"dirsync-eio,no-tmpfile", 0, kSetup, kOldParams, 1},
+    {"link-eperm", 0, kSetup, kEmptyDir, 1},
+    {"link-eperm", 0, kSetup, kOldParams, 1},
+    {"link-eperm,no-tmpfile", 0, kSetup, kOldParams, 1},
+    {"link-eperm", 0, kSetup, kComplete, 1},
+    {"link-emlink", 0, kSetup, kOldParams, 1},
+    {"link-emlink", 0, kSetup, kComplete, 1},
+    {"take-master-name", 0, kSetup, kEmptyDir, 1},
+    {"take-master-name", 0, kSetup, kOldParams, 1},
+    {"take-master-name,no-tmpfile", 0, kSetup, kOldParams, 1},
     {"kill-after-link", 0, kSetup, kNothing, kKilled},
     {"kill-after-link,no-tmpfile", 0, kSetup, kNothing, kKilled},
+    {"kill-after-link", 0, kSetup, kOldParams, kKilled},
+    {"kill-after-link,no-tmpfile", 0, kSetup, kOldParams, kKilled},
+    {"kill-after-master-link", 0, kSetup, kOldParams, kKilled},
+    {"kill-after-master-link,no-tmpfile", 0, kSetup, kOldParams, kKilled},
     {"kill-after-rename", 0, kSetup, kNothing, kKilled},
+    {"kill-after-rename", 0, kSetup, kOldParams, kKilled},
     {"kill-after-rename,no-tmpfile", 0, kSetup, kOldParams, kKilled},
     {"stray-write", 1, kSetup, kNothing, kAny},
     {"stray-write,no-tmpfile", 1, kSetup, kOldParams, kAny},
     {"dirsync-eio", 0, kKeyGen, kNothing, 1},
     {"dirsync-eio", 0, kKeyGen, kEmptyDir, 1},
+    {"link-eperm", 0, kKeyGen, kEmptyDir, 1},
+    {"link-emlink,no-tmpfile", 0, kKeyGen, kEmptyDir, 1},
     {"kill-after-link", 0, kKeyGen, kEmptyDir, kKilled},
     {"kill-after-link,no-tmpfile", 0, kKeyGen, kEmptyDir, kKilled},
     {"stray-write", 1, kKeyGen, kNothing, kAny},
@@ -101,22 +124,23 @@ static void listing(const char* dir, char* out, size_t size) {
     free(entries);
 }
 
-/* Whether every name of the listing after is one of the listing before. */
-static int noNewName(const char* before, const char* after) {
-    char copy[8192];
-    snprintf(copy, sizeof copy, "%s", after);
-    for (char* save = NULL, *name = strtok_r(copy, "/", &save); name != NULL;
-         name = strtok_r(NULL, "/", &save)) {
-        char withSlash[300];
-        snprintf(withSlash, sizeof withSlash, "%s/", name);
-        if (strstr(before, withSlash) == NULL) return 0;
-    }
-    return 1;
+/* Whether the organisation directory holds its two files and nothing else. */
+static int onlyKeyFiles(const char* orgDir) {
+    char names[8192];
+    listing(orgDir, names, sizeof names);
+    return strcmp(names, "org.masterKey/org.params/") == 0;
 }
 
 static long fileSize(const char* path) {
     struct stat st;
     return stat(path, &st) == 0 ? (long)st.st_size : -1;
+}
+
+/* The whole content of a file (NULL when missing); the caller frees it. */
+static char* slurp(const char* path, size_t* len) {
+    ReadKey_return r = hibe.readKey(ref(path));
+    *len = r.r1 < 0 ? 0 : (size_t)r.r1;
+    return (char*)r.r0;
 }
 
 static void runCase(const Case* c, const char* root, const char* where) {
@@ -128,49 +152,70 @@ static void runCase(const Case* c, const char* root, const char* where) {
     joinPath(key, keyDir, "A#B.privateKey");
     const char* dir = c->call == kSetup ? orgDir : keyDir;
 
-    if (c->before == kOldParams) {
+    if (c->before == kOldParams || c->before == kComplete) {
         EXPECT(hibe.setup(2, ref("org"), ref(root)) == 0, where);
-        unlink(master);
+        if (c->before == kOldParams) unlink(master);
     } else if (c->before == kEmptyDir) {
         char cmd[4200];
         snprintf(cmd, sizeof cmd, "mkdir -p '%s'", dir);
         EXPECT(system(cmd) == 0, where);
     }
-    char before[8192], after[8192];
-    listing(dir, before, sizeof before);
+    size_t oldLen = 0;
+    char* oldParams = c->before == kOldParams ? slurp(params, &oldLen) : NULL;
+    /* The name that another program takes, when it does, is compared apart. */
+    const int taken = strstr(c->faults, "take-master-name") != NULL;
+    const char* const takenName[] = {taken ? "org.masterKey" : NULL, NULL};
+    static char before[16384], after[16384];
+    dirSnapshot(dir, takenName, before, sizeof before);
 
     const int result = inChild(c, root);
     EXPECT(result == c->result || (c->result == kAny && (result == 0 || result == 1)), where);
-    listing(dir, after, sizeof after);
+    dirSnapshot(dir, takenName, after, sizeof after);
 
     if (c->call == kSetup) {
         if (result == 1) {
-            EXPECT(!exists(master) && noNewName(before, after), where);
+            EXPECT(strcmp(before, after) == 0, where);
+            if (taken) {
+                size_t len = 0;
+                char* there = slurp(master, &len);
+                EXPECT(there != NULL && len == strlen("taken by another program") &&
+                           memcmp(there, "taken by another program", len) == 0,
+                       where);
+                free(there);
+                unlink(master); /* the other program gives the name up again */
+            }
         } else if (result == 0) {
             EXPECT(fileSize(params) == kParamsSize && fileSize(master) == kMasterSize, where);
         }
         if (!exists(master)) {
-            EXPECT(fileSize(params) == -1 || fileSize(params) == kParamsSize ||
-                       c->before == kOldParams,
+            size_t len = 0;
+            char* now = slurp(params, &len);
+            EXPECT(now == NULL || len == kParamsSize ||
+                       (oldParams != NULL && len == oldLen && memcmp(now, oldParams, len) == 0),
                    where);
+            free(now);
             EXPECT(hibe.setup(kDepth, ref("org"), ref(root)) == 0, where);
+            EXPECT(onlyKeyFiles(orgDir), where);
         } else {
-            /* Complete: a new setup is refused, and still removes what a dead
-               setup left. */
+            /* Complete: what a dead setup left beside it is only a second name
+               of what it keeps, and a new setup is refused and changes nothing. */
+            EXPECT(onlyNamesOfKeptFiles(orgDir, master, oldParams, oldLen), where);
+            dirSnapshot(orgDir, NULL, before, sizeof before);
             EXPECT(hibe.setup(kDepth, ref("org"), ref(root)) == 1, where);
+            dirSnapshot(orgDir, NULL, after, sizeof after);
+            EXPECT(strcmp(before, after) == 0, where);
         }
-        listing(orgDir, after, sizeof after);
-        EXPECT(strcmp(after, "org.masterKey/org.params/") == 0, where);
         EXPECT(orgIsConsistent(root, "org", "A/B"), where);
     } else {
         if (result == 1) {
-            EXPECT(!exists(key) && noNewName(before, after), where);
+            EXPECT(!exists(key) && strcmp(before, after) == 0, where);
         } else if (result == 0) {
             EXPECT(fileSize(key) == kKeySize, where);
         }
         if (!exists(key)) EXPECT(call(kKeyGen, root) == 0, where);
         EXPECT(fileSize(key) == kKeySize && keyDecrypts(srcParams, key, "A/B"), where);
     }
+    free(oldParams);
 }
 
 int main(int argc, char** argv) {

@@ -6,6 +6,8 @@
 #ifndef HIBE_TESTS_HOST_LIB_H
 #define HIBE_TESTS_HOST_LIB_H
 
+#include <ctype.h>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -129,6 +131,100 @@ static inline int orgIsConsistent(const char* root, const char* org, const char*
     snprintf(name, sizeof name, "%s.params", org);
     joinPath(params, orgDir, name);
     return keyFromMasterDecrypts(root, master, params, id);
+}
+
+/* Whether name is a temporary of the library for a final name of at most 238
+   bytes: ".<final name>.<six letters or digits>.hibe-tmp". */
+static inline int isTemporaryOf(const char* name, const char* finalName) {
+    static const char marker[] = ".hibe-tmp";
+    const size_t len = strlen(name), finalLen = strlen(finalName), markerLen = strlen(marker);
+    if (len != finalLen + 8 + markerLen || name[0] != '.' ||
+        strncmp(name + 1, finalName, finalLen) != 0 || name[1 + finalLen] != '.' ||
+        strcmp(name + len - markerLen, marker) != 0) {
+        return 0;
+    }
+    for (size_t i = 2 + finalLen; i < 8 + finalLen; ++i) {
+        if (!isalnum((unsigned char)name[i])) return 0;
+    }
+    return 1;
+}
+
+/* A description of everything in dir, in name order, into out (size bytes):
+   one line an entry, "name -> target" for a link, else the name, the kind
+   (mode bits), the owner, and for a regular file its size and a hash of its
+   content. The names in except (a NULL-ended list; NULL for none) are left out.
+   Empty for a missing directory. */
+static inline void dirSnapshot(const char* dir, const char* const* except, char* out,
+                               size_t size) {
+    struct dirent** entries = NULL;
+    const int n = scandir(dir, &entries, NULL, alphasort);
+    out[0] = '\0';
+    for (int i = 0; i < n; ++i) {
+        const char* name = entries[i]->d_name;
+        int skip = strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+        for (const char* const* e = except; e != NULL && *e != NULL && !skip; ++e) {
+            skip = strcmp(name, *e) == 0;
+        }
+        char path[4096], line[4096 + 600];
+        struct stat st;
+        if (!skip && snprintf(path, sizeof path, "%s/%s", dir, name) < (int)sizeof path &&
+            lstat(path, &st) == 0) {
+            if (S_ISLNK(st.st_mode)) {
+                char target[4096];
+                const ssize_t t = readlink(path, target, sizeof target - 1);
+                target[t < 0 ? 0 : t] = '\0';
+                snprintf(line, sizeof line, "%s -> %s\n", name, target);
+            } else if (S_ISREG(st.st_mode)) {
+                unsigned long long hash = 14695981039346656037ull; /* FNV-1a */
+                const int fd = open(path, O_RDONLY | O_CLOEXEC);
+                unsigned char buf[4096];
+                for (ssize_t got; fd >= 0 && (got = read(fd, buf, sizeof buf)) > 0;) {
+                    for (ssize_t j = 0; j < got; ++j) hash = (hash ^ buf[j]) * 1099511628211ull;
+                }
+                if (fd >= 0) close(fd);
+                snprintf(line, sizeof line, "%s mode %o uid %u size %lld hash %llx\n", name,
+                         (unsigned)st.st_mode, (unsigned)st.st_uid, (long long)st.st_size, hash);
+            } else {
+                snprintf(line, sizeof line, "%s mode %o uid %u\n", name, (unsigned)st.st_mode,
+                         (unsigned)st.st_uid);
+            }
+            strncat(out, line, size - strlen(out) - 1);
+        }
+        free(entries[i]);
+    }
+    free(entries);
+}
+
+/* Whether every temporary name (one beginning with ".") beside a complete
+   organisation's files in orgDir is a second name of its master key file, or
+   holds the old params (oldLen bytes; NULL when there were none) that a dead
+   setup replaced: what a setup that died after completing the organisation
+   may leave, and never a copy of another master key. */
+static inline int onlyNamesOfKeptFiles(const char* orgDir, const char* master,
+                                       const char* oldParams, size_t oldLen) {
+    struct stat key, st;
+    if (stat(master, &key) != 0) return 0;
+    DIR* d = opendir(orgDir);
+    if (d == NULL) return 0;
+    int ok = 1;
+    char path[4096];
+    for (struct dirent* e; (e = readdir(d)) != NULL;) {
+        if (e->d_name[0] != '.' || strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) {
+            continue;
+        }
+        joinPath(path, orgDir, e->d_name);
+        if (lstat(path, &st) == 0 && st.st_dev == key.st_dev && st.st_ino == key.st_ino) continue;
+        ReadKey_return kept = hibe.readKey(ref(path));
+        const int oldOne = kept.r0 != NULL && oldParams != NULL && kept.r1 == (int64_t)oldLen &&
+                           memcmp(kept.r0, oldParams, oldLen) == 0;
+        free(kept.r0);
+        if (!oldOne) {
+            fprintf(stderr, "%s is neither the master key nor the old params\n", path);
+            ok = 0;
+        }
+    }
+    closedir(d);
+    return ok;
 }
 
 #endif
