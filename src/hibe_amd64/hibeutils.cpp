@@ -1,13 +1,13 @@
 #include "hibe_amd64/hibeutils.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/bytes.h"
 #include "crypto/algorithms.h"
+#include "crypto/hash.h"
 
 namespace hibe_amd64 {
 namespace {
@@ -25,12 +25,10 @@ std::string formatError(std::string_view id) {
 // SHA-256 of `level`, read as an unsigned big-endian integer of up to 256 bits.
 mpz_class levelDigest(std::string_view level) {
     std::array<std::uint8_t, 32> digest{};
-    unsigned int length = 0;
     // A one-shot SHA-256 only fails when the library cannot allocate a context,
     // after which nothing else in the process works either.
-    const EVP_MD* sha256 = crypto::DigestOf(crypto::Digest::Sha256);
-    if (EVP_Digest(level.data(), level.size(), digest.data(), &length, sha256, nullptr) != 1 ||
-        length != digest.size()) {
+    if (hash::Compute(crypto::DigestOf(crypto::Digest::Sha256), common::AsBytes(level), digest) !=
+        digest.size()) {
         std::abort();
     }
     mpz_class value;
