@@ -122,16 +122,22 @@ bool takeDigest(DigestMethods& slot, const OSSL_PROVIDER* provider, const OSSL_D
 }  // namespace
 
 void FetchAlgorithms() {
-    // A failure queues errors on this thread, which may be a host's: they are
-    // dropped, and only they.
-    ERR_set_mark();
     // A context of the library's own reads no configuration file: only
     // OpenSSL's default context loads one, and nothing here touches that. It is
     // made anew by every run, so that a child of a fork that interrupted the run
     // never meets a lock of a context half made by its parent.
+    //
+    // No error mark is set: ERR_set_mark makes the thread's error state, and
+    // with the process's first one OpenSSL loads all its error texts, for about
+    // 0.2 ms inside a once of its own, on which a child of a raw fork that
+    // landed there would wait for ever when it runs this step again. Only a
+    // failure to make the context or to load the provider queues errors (an
+    // algorithm that the provider lacks queues none); the step then empties the
+    // calling thread's error queue, as a call that OpenSSL fails does.
     libraryContext = OSSL_LIB_CTX_new();
     OSSL_PROVIDER* provider =
         libraryContext != nullptr ? OSSL_PROVIDER_load(libraryContext, kProvider) : nullptr;
+    if (provider == nullptr) ERR_clear_error();
     int noStore = 0;
     const OSSL_ALGORITHM* cipherTable =
         provider != nullptr ? OSSL_PROVIDER_query_operation(provider, OSSL_OP_CIPHER, &noStore)
@@ -157,7 +163,6 @@ void FetchAlgorithms() {
     if (digestTable != nullptr) {
         OSSL_PROVIDER_unquery_operation(provider, OSSL_OP_DIGEST, digestTable);
     }
-    ERR_pop_to_mark();
 }
 
 const CipherMethods* CipherOf(Cipher cipher) { return ciphers[indexOf(cipher)]; }

@@ -88,8 +88,9 @@ struct DigestMethods {
 // Every run starts afresh (a new context, every algorithm taken again), so a
 // run that a fork interrupted can be run again in the child; what an earlier
 // run made is dropped, not freed. An algorithm that the provider lacks, or
-// lacks a function of, is left absent; no error is left queued on the calling
-// thread.
+// lacks a function of, is left absent. Touches the calling thread's OpenSSL
+// error queue only when the context or the provider cannot be made, and then
+// empties it.
 void FetchAlgorithms();
 
 // The algorithm's functions, or null before FetchAlgorithms or where the

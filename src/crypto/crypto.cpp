@@ -95,11 +95,10 @@ constinit const KeyNumbers& AsymAlgoMap = asymAlgo.value;
 //   - OPENSSL_init_crypto, with OPENSSL_INIT_NO_ATEXIT and without
 //     OPENSSL_INIT_LOAD_CONFIG: it sets up OpenSSL's base state if the host has
 //     not, registers no exit handler and reads no configuration file.
-//   - The error queue of the calling thread (which OpenSSL makes if the thread
-//     has none, loading its error texts once per process): a mark is set
-//     before the algorithms are taken and the queue popped back to it after
-//     them, so that no error of the step is left queued and none queued before
-//     is removed.
+//   - Nothing of the error queues, unless the library's context or its
+//     provider cannot be made (which only a failure to allocate causes): the
+//     step then empties the calling thread's queue (crypto/algorithms.cpp says
+//     why no mark is set).
 // The library context, its provider and the algorithms' functions are the
 // library's own, made by each run and never freed; no configuration file,
 // default property, provider or engine of the host's reaches them. After the

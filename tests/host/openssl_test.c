@@ -12,8 +12,9 @@
  *   is loaded, or the host loads it itself before it loads the library
  *   (OPENSSL_init_crypto with OPENSSL_INIT_LOAD_CONFIG and the file, or
  *   CONF_modules_load_file). All five calls succeed (setup, key generation,
- *   reading the key files, encryption, decryption) and leave no OpenSSL error
- *   queued on the host's thread. The bytes are those of a process without the
+ *   reading the key files, encryption, decryption), and leave the OpenSSL error
+ *   queue of the host's thread as it was: one error of the host's own, queued
+ *   before, and nothing else. The bytes are those of a process without the
  *   configuration: the child decrypts a message that this process made, and this
  *   process, which never loads the configuration, decrypts the child's message
  *   with the child's key.
@@ -55,6 +56,9 @@ static const char kConfig[] =
     "default_properties = \"fips=yes\"\n";
 
 static const char kMessage[] = "a message across OpenSSL configurations";
+
+/* The reason code of the error that a host queues on its own thread. */
+enum { kHostReason = 42 };
 
 /* How a case's host sets its OpenSSL configuration up: not at all, through
    OPENSSL_CONF, through OPENSSL_init_crypto or through CONF_modules_load_file. */
@@ -235,7 +239,11 @@ static int child(const char* lib, const char* scratch, const char* name) {
         STEP(loadConfig(how, config), 10);
         STEP(fipsInForce(), 11);
     }
+    /* An error of the host's own, queued on this thread before the library is
+       loaded, stays queued through the calls that succeed. */
     ERR_clear_error();
+    ERR_raise(ERR_LIB_USER, kHostReason);
+    const unsigned long hostError = ERR_peek_error();
     atomic_store(&withheld, kCases[i].withheld);
     loadHibe(lib);
 
@@ -253,7 +261,8 @@ static int child(const char* lib, const char* scratch, const char* name) {
     STEP(encryptToFile(org.params, "A/B", org.map), 3);
     STEP(decryptsFile(org.params, org.key, "A/B", org.map), 4);
     STEP(decryptsFile(home.params, home.key, "P/Q", home.map), 5);
-    STEP(ERR_peek_error() == 0, 6);
+    STEP(ERR_peek_error() == hostError && ERR_peek_last_error() == hostError, 6);
+    ERR_clear_error();
     /* With OPENSSL_CONF the host's first use of OpenSSL loads the file: the
        check waits until the library has made its calls. */
     if (kCases[i].loadedAfterCalls) STEP(loadConfig(how, config), 7);
