@@ -6,6 +6,7 @@
 #include <openssl/provider.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -201,6 +202,37 @@ TEST(Algorithms, LibraryRouteRefusesWhatItCannotDo) {
     std::uint8_t shortOut[31];
     EXPECT_EQ(hash::Compute(crypto::DigestOf(Digest::Sha256), in, shortOut), 0u);
     EXPECT_EQ(hash::Compute(nullptr, in, shortOut), 0u);
+}
+
+// The step run again, as the child of a fork that landed inside its first run
+// runs it: the algorithms then come from the provider of a new context and give
+// the same bytes. In a child process that leaves without exit handlers, since
+// the first run's context is dropped there, not freed.
+TEST(AlgorithmsDeathTest, StepRunsAgainFromItsStart) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const OSSL_PROVIDER* first = crypto::DigestOf(Digest::Sha256)->provider;
+    EXPECT_EXIT(
+        {
+            crypto::FetchAlgorithms();
+            bool again = true;
+            for (const CipherCase& c : kCiphers) {
+                const crypto::CipherMethods* cipher = crypto::CipherOf(c.cipher);
+                const EVP_CIPHER* named = c.named();
+                const common::Bytes key(EVP_CIPHER_get_key_length(named), 3);
+                const common::Bytes iv(EVP_CIPHER_get_iv_length(named), 5);
+                const common::Bytes in(48, 7);
+                again = again && cipher != nullptr && cipher->provider != first &&
+                        libraryEncrypt(cipher, key, iv, in) == evpEncrypt(named, key, iv, in);
+            }
+            for (const DigestCase& d : kDigests) {
+                const crypto::DigestMethods* digest = crypto::DigestOf(d.digest);
+                const common::Bytes in(48, 7);
+                again = again && digest != nullptr && digest->provider != first &&
+                        libraryDigest(digest, in) == evpDigest(d.named(), in);
+            }
+            std::_Exit(again ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
