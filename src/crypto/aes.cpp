@@ -1,6 +1,5 @@
 #include "crypto/aes.h"
 
-#include <openssl/err.h>
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -131,8 +130,10 @@ common::Result<common::Bytes> gcmOpen(const crypto::CipherMethods* cipher, commo
         !ctx->Update(body2, plain.data() + body1.size()) || !ctx->SetTag(tag)) {
         return failWith(kGcmDecryptFails, crypto::TakeOpenSslError(kGcmFailed));
     }
+    // The final step fails only on a tag that does not match, for which the
+    // provider queues no error: the thread's error queue, which may hold the
+    // host's errors, is left alone.
     if (!ctx->Final()) {
-        ERR_clear_error();
         OPENSSL_cleanse(plain.data(), plain.size());  // unauthenticated: never released
         return common::Fail(kAuthenticationFailed);
     }

@@ -12,9 +12,10 @@
  *   is loaded, or the host loads it itself before it loads the library
  *   (OPENSSL_init_crypto with OPENSSL_INIT_LOAD_CONFIG and the file, or
  *   CONF_modules_load_file). All five calls succeed (setup, key generation,
- *   reading the key files, encryption, decryption), and leave the OpenSSL error
- *   queue of the host's thread as it was: one error of the host's own, queued
- *   before, and nothing else. The bytes are those of a process without the
+ *   reading the key files, encryption, decryption), and they and a decryption
+ *   with the key of another identity leave the OpenSSL error queue of the
+ *   host's thread as it was: one error of the host's own, queued before, and
+ *   nothing else. The bytes are those of a process without the
  *   configuration: the child decrypts a message that this process made, and this
  *   process, which never loads the configuration, decrypts the child's message
  *   with the child's key.
@@ -261,6 +262,9 @@ static int child(const char* lib, const char* scratch, const char* name) {
     STEP(encryptToFile(org.params, "A/B", org.map), 3);
     STEP(decryptsFile(org.params, org.key, "A/B", org.map), 4);
     STEP(decryptsFile(home.params, home.key, "P/Q", home.map), 5);
+    /* A key of another identity: the message key is wrong, the tag does not
+       match. */
+    STEP(!decryptsFile(org.params, home.key, "A/B", org.map), 9);
     STEP(ERR_peek_error() == hostError && ERR_peek_last_error() == hostError, 6);
     ERR_clear_error();
     /* With OPENSSL_CONF the host's first use of OpenSSL loads the file: the
