@@ -103,8 +103,9 @@ constinit const KeyNumbers& AsymAlgoMap = asymAlgo.value;
 // library's own, made by each run and never freed; no configuration file,
 // default property, provider or engine of the host's reaches them. After the
 // start-up a call runs those functions on contexts of its own and touches
-// nothing else of OpenSSL's, except that a call that OpenSSL fails empties its
-// thread's error queue (cipher_context.h).
+// nothing else of OpenSSL's, except that a call in which OpenSSL reports an
+// error (a failure to allocate, a malformed DER header) empties its thread's
+// error queue (cipher_context.h, der.cpp).
 void init() {
     if (initDone.load(std::memory_order_acquire)) return;
     // Each table is built anew by a second run (Emplace over a value a fork
