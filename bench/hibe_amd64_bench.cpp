@@ -35,7 +35,7 @@ Org& org() {
 hibe::PrivateKey keyOf(std::string_view id) {
     auto key = hibe_fast::KeyGenFromMaster(common::SystemRandom(), org().setup.params,
                                            org().setup.masterKey,
-                                           hibe_fast::IdStr2HibeId(id).hibeId);
+                                           hibe_fast::IdStr2HibeId(id).value().hibeId);
     if (!key) std::abort();
     return std::move(*key);
 }

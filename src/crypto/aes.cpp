@@ -1,7 +1,6 @@
 #include "crypto/aes.h"
 
-#include <openssl/err.h>
-#include <openssl/evp.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 
@@ -41,11 +40,12 @@ constexpr char kGcmInputTooShort[] = "input shorter than nonce and tag (28 bytes
 constexpr char kGcmBadNonceLength[] = "nonce must be 12 bytes, got ";
 
 struct Ciphers {
-    const EVP_CIPHER* cbc;
-    const EVP_CIPHER* gcm;
+    const crypto::CipherMethods* cbc;
+    const crypto::CipherMethods* gcm;
 };
 
-// The AES variant chosen by the key length.
+// The AES variant chosen by the key length. An absent cipher is null here and
+// fails its mode's set-up (newGcm, crypto::CbcCrypt).
 common::Result<Ciphers> ciphersFor(common::ByteView key) {
     using crypto::Cipher;
     using crypto::CipherOf;
@@ -61,13 +61,12 @@ std::unexpected<common::Error> failWith(const char* prefix, const std::string& i
     return common::Fail(prefix + inner);
 }
 
-// A GCM context over cipher, 12-byte nonce, key and nonce not yet set.
-common::Result<crypto::CipherCtx> newGcm(const EVP_CIPHER* cipher, bool encrypt) {
-    crypto::CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || EVP_CipherInit_ex(ctx.get(), cipher, nullptr, nullptr, nullptr, encrypt) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, AES_GCM_IV_LENGTH, nullptr) != 1) {
-        return common::Fail(crypto::TakeOpenSslError(kGcmFailed));
-    }
+// A GCM context over cipher, key and nonce not yet set. An absent cipher fails
+// before OpenSSL is called.
+common::Result<crypto::CipherCtx> newGcm(const crypto::CipherMethods* cipher) {
+    if (cipher == nullptr) return common::Fail(kGcmFailed);
+    crypto::CipherCtx ctx(cipher);
+    if (!ctx) return common::Fail(crypto::TakeOpenSslError(kGcmFailed));
     return ctx;
 }
 
@@ -79,21 +78,16 @@ struct Sealed {
 
 // GCM encryption under a fresh nonce, no additional data. Errors are the inner
 // texts that the caller prefixes.
-common::Result<Sealed> gcmSeal(const EVP_CIPHER* cipher, common::ByteView key,
+common::Result<Sealed> gcmSeal(const crypto::CipherMethods* cipher, common::ByteView key,
                                common::RandomSource& rand, common::ByteView plain) {
     if (plain.size() > AES_GCM_MAX_PLAINTEXT) return common::Fail(kPlaintextTooLong);
-    auto ctx = newGcm(cipher, true);
+    auto ctx = newGcm(cipher);
     if (!ctx) return std::unexpected(ctx.error());
     Sealed out{common::Bytes(AES_GCM_IV_LENGTH), common::Bytes(plain.size()),
                common::Bytes(AES_GCM_TAG_LENGTH)};
     if (auto drawn = rand.Fill(out.nonce); !drawn) return std::unexpected(drawn.error());
-    std::uint8_t scratch[EVP_MAX_BLOCK_LENGTH];
-    int tail = 0;
-    if (EVP_EncryptInit_ex(ctx->get(), nullptr, nullptr, key.data(), out.nonce.data()) != 1 ||
-        !crypto::CipherUpdate(ctx->get(), plain, out.ciphertext.data()) ||
-        EVP_EncryptFinal_ex(ctx->get(), scratch, &tail) != 1 || tail != 0 ||
-        EVP_CIPHER_CTX_ctrl(ctx->get(), EVP_CTRL_GCM_GET_TAG, AES_GCM_TAG_LENGTH,
-                            out.tag.data()) != 1) {
+    if (!ctx->Init(true, key, out.nonce) || !ctx->Update(plain, out.ciphertext.data()) ||
+        !ctx->Final() || !ctx->GetTag(out.tag)) {
         return common::Fail(crypto::TakeOpenSslError(kGcmFailed));
     }
     return out;
@@ -102,9 +96,9 @@ common::Result<Sealed> gcmSeal(const EVP_CIPHER* cipher, common::ByteView key,
 // GCM decryption of fields (raw input split here when fields came from no DER
 // form). As in the DER form only Ciphertext ‖ Tag counts, its last 16 bytes are
 // the tag wherever the two fields were split.
-common::Result<common::Bytes> gcmOpen(const EVP_CIPHER* cipher, common::ByteView key,
+common::Result<common::Bytes> gcmOpen(const crypto::CipherMethods* cipher, common::ByteView key,
                                       common::ByteView crypted, CiphertextViews fields, bool fromDer) {
-    auto ctx = newGcm(cipher, false);
+    auto ctx = newGcm(cipher);
     if (!ctx) return failWith(kGcmDecryptFails, ctx.error().Message());
     if (!fromDer) {
         if (crypted.size() < AES_GCM_IV_LENGTH + AES_GCM_TAG_LENGTH) {
@@ -132,16 +126,14 @@ common::Result<common::Bytes> gcmOpen(const EVP_CIPHER* cipher, common::ByteView
     std::copy(tagTail.begin(), tagTail.end(), tag + tagHead.size());
 
     common::Bytes plain(bodyLen);
-    if (EVP_DecryptInit_ex(ctx->get(), nullptr, nullptr, key.data(), fields.IV.data()) != 1 ||
-        !crypto::CipherUpdate(ctx->get(), body1, plain.data()) ||
-        !crypto::CipherUpdate(ctx->get(), body2, plain.data() + body1.size()) ||
-        EVP_CIPHER_CTX_ctrl(ctx->get(), EVP_CTRL_GCM_SET_TAG, AES_GCM_TAG_LENGTH, tag) != 1) {
+    if (!ctx->Init(false, key, fields.IV) || !ctx->Update(body1, plain.data()) ||
+        !ctx->Update(body2, plain.data() + body1.size()) || !ctx->SetTag(tag)) {
         return failWith(kGcmDecryptFails, crypto::TakeOpenSslError(kGcmFailed));
     }
-    std::uint8_t scratch[EVP_MAX_BLOCK_LENGTH];
-    int tail = 0;
-    if (EVP_DecryptFinal_ex(ctx->get(), scratch, &tail) != 1 || tail != 0) {
-        ERR_clear_error();
+    // The final step fails only on a tag that does not match, for which the
+    // provider queues no error: the thread's error queue, which may hold the
+    // host's errors, is left alone.
+    if (!ctx->Final()) {
         OPENSSL_cleanse(plain.data(), plain.size());  // unauthenticated: never released
         return common::Fail(kAuthenticationFailed);
     }

@@ -2,7 +2,7 @@
 
 #include <openssl/crypto.h>
 
-#include <mutex>
+#include <atomic>
 
 #include "common/load_time.h"
 #include "crypto/algorithms.h"
@@ -20,7 +20,10 @@ constinit common::LoadTimeSlot<HashNumbers> hashAlgo;
 constinit common::LoadTimeSlot<KeyNumbers> symAlgo;
 constinit common::LoadTimeSlot<KeyNumbers> asymAlgo;
 
-constinit std::once_flag filled;
+// Set once init() has run to its end. No once-flag of the library's own: a
+// child of a fork that landed inside init() (a raw fork runs no fork handlers)
+// runs it again from its start, on its own thread.
+constinit std::atomic<bool> initDone{false};
 
 void fillTables() {
     keyType2Name.Emplace(NumberNames{
@@ -85,18 +88,38 @@ constinit const HashNumbers& HashAlgoMap = hashAlgo.value;
 constinit const KeyNumbers& SymAlgoMap = symAlgo.value;
 constinit const KeyNumbers& AsymAlgoMap = asymAlgo.value;
 
+// What this step touches of OpenSSL's process-wide state, all during the
+// start-up (on the start-up thread, or on the thread of a call that runs the
+// start-up itself); everything else of OpenSSL that the library uses is its
+// own (crypto/algorithms.h):
+//   - OPENSSL_init_crypto, with OPENSSL_INIT_NO_ATEXIT and without
+//     OPENSSL_INIT_LOAD_CONFIG: it sets up OpenSSL's base state if the host has
+//     not, registers no exit handler and reads no configuration file.
+//   - Nothing of the error queues, unless the library's context or its
+//     provider cannot be made (which only a failure to allocate causes): the
+//     step then empties the calling thread's queue (crypto/algorithms.cpp says
+//     why no mark is set).
+// The library context, its provider and the algorithms' functions are the
+// library's own, made by each run and never freed; no configuration file,
+// default property, provider or engine of the host's reaches them. After the
+// start-up a call runs those functions on contexts of its own and touches
+// nothing else of OpenSSL's, except that a call in which OpenSSL reports an
+// error (a failure to allocate, a malformed DER header) empties its thread's
+// error queue (cipher_context.h, der.cpp).
 void init() {
-    std::call_once(filled, [] {
-        fillTables();
-        // The start-up runs on a thread of its own, which may still be inside
-        // OpenSSL when the process exits; OpenSSL's clean-up at exit would free
-        // what that thread uses. If this sets OpenSSL up first in the process,
-        // its state is left to the end of the process instead (a host may still
-        // call OPENSSL_cleanup itself); if the host set it up first, the start-up
-        // makes exit wait for it.
-        OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
-        FetchAlgorithms();
-    });
+    if (initDone.load(std::memory_order_acquire)) return;
+    // Each table is built anew by a second run (Emplace over a value a fork
+    // left half built drops it without destroying it).
+    fillTables();
+    // The start-up runs on a thread of its own, which may still be inside
+    // OpenSSL when the process exits; OpenSSL's clean-up at exit would free
+    // what that thread uses. If this sets OpenSSL up first in the process, its
+    // state is left to the end of the process instead (a host may still call
+    // OPENSSL_cleanup itself); if the host set it up first, the start-up makes
+    // exit wait for it.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    FetchAlgorithms();
+    initDone.store(true, std::memory_order_release);
 }
 
 }  // namespace crypto

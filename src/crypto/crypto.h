@@ -66,9 +66,11 @@ extern const std::unordered_map<std::string, KeyType>& SymAlgoMap;
 // Asymmetric algorithm names to numbers (10 entries).
 extern const std::unordered_map<std::string, KeyType>& AsymAlgoMap;
 
-// Fills the algorithm-name tables and fetches the OpenSSL algorithms
-// (crypto/algorithms.h); first step of the library's start-up. Later calls do
-// nothing.
+// Fills the algorithm-name tables and takes the OpenSSL algorithms from the
+// library's own context (crypto/algorithms.h); first step of the library's
+// start-up. A call after one that ran to its end does nothing; one after a run
+// that did not end (in the child of a fork that landed inside it) runs the
+// whole step again.
 void init();
 
 }  // namespace crypto

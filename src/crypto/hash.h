@@ -2,8 +2,13 @@
 // digest number.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
 #include "common/bytes.h"
 #include "common/error.h"
+#include "crypto/algorithms.h"
 #include "crypto/crypto.h"
 
 namespace hash {
@@ -31,5 +36,13 @@ private:
 
 // The digest of data under the algorithm numbered hashType (see Hash::Get).
 common::Result<common::Bytes> Get(crypto::HashType hashType, common::ByteView data);
+
+// The digest of data under digest, computed by the provider's functions
+// (crypto/algorithms.h) on a context of its own, into out, which holds at least
+// digest->size bytes. Returns the digest's length, or 0 when digest is null, out
+// is too short or the provider fails (its errors are then queued on the calling
+// thread).
+std::size_t Compute(const crypto::DigestMethods* digest, common::ByteView data,
+                    std::span<std::uint8_t> out);
 
 }  // namespace hash

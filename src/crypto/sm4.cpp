@@ -1,7 +1,5 @@
 #include "crypto/sm4.h"
 
-#include <openssl/evp.h>
-
 #include "crypto/algorithms.h"
 #include "crypto/cipher_context.h"
 #include "crypto/padding.h"
@@ -19,8 +17,9 @@ constexpr char kInvalidKeySize[] = "SM4: invalid key size ";
 constexpr char kInputTooShort[] = "SM4: input shorter than the 16-byte IV";
 constexpr char kPartialBlock[] = "SM4: ciphertext is not a whole number of 16-byte blocks";
 
-// The SM4-CBC cipher, if the key can make one.
-common::Result<const EVP_CIPHER*> cipherFor(common::ByteView key) {
+// The SM4-CBC cipher, if the key can make one; null where it is absent, which
+// crypto::CbcCrypt fails.
+common::Result<const crypto::CipherMethods*> cipherFor(common::ByteView key) {
     if (key.size() != kKeySize) return common::Fail(kInvalidKeySize + std::to_string(key.size()));
     return crypto::CipherOf(crypto::Cipher::Sm4Cbc);
 }

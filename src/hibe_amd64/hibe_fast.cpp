@@ -13,7 +13,9 @@ common::Result<hibe::PrivateKey> KeyGenFromMaster(common::RandomSource& rand,
     return hibe::KeyGenFromMaster(rand, params, master, id);
 }
 
-hibe_amd64::IdLevels IdStr2HibeId(std::string_view id) { return hibe_amd64::IdStr2HibeId(id); }
+common::Result<hibe_amd64::IdLevels> IdStr2HibeId(std::string_view id) {
+    return hibe_amd64::IdStr2HibeId(id);
+}
 
 common::Result<hibe_amd64::HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext,
                                                       std::span<const std::string> receiverIds,

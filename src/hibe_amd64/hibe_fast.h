@@ -28,7 +28,7 @@ common::Result<hibe::PrivateKey> KeyGenFromMaster(common::RandomSource& rand,
                                                   const hibe::HibeId& id);
 
 // hibe_amd64::IdStr2HibeId.
-hibe_amd64::IdLevels IdStr2HibeId(std::string_view id);
+common::Result<hibe_amd64::IdLevels> IdStr2HibeId(std::string_view id);
 
 // hibe_amd64::EncryptHibeMsg.
 common::Result<hibe_amd64::HibeMsgMap> EncryptHibeMsg(common::ByteView plaintext,

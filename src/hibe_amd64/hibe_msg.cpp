@@ -200,10 +200,11 @@ common::Result<SealedMessage> SealHibeMsg(common::ByteView plaintext, common::By
     }
     if (owner != nullptr) common::Bytes().swap(*owner);
 
-    std::vector<HibeId> vectors = idStrList2HibeIds(refined->ids);
+    auto vectors = idStrList2HibeIds(refined->ids);
+    if (!vectors) return std::unexpected(vectors.error());
     sealed.receivers.reserve(refined->ids.size());
     for (std::size_t i = 0; i < refined->ids.size(); ++i) {
-        auto ciphertext = hibe::Encrypt(rand, *refined->params[i], vectors[i], gt);
+        auto ciphertext = hibe::Encrypt(rand, *refined->params[i], (*vectors)[i], gt);
         if (!ciphertext) return std::unexpected(ciphertext.error());
         sealed.receivers.emplace_back(std::move(refined->ids[i]), ciphertext->Marshal());
     }
@@ -242,7 +243,9 @@ common::Result<common::Bytes> DecryptHibeMsg(std::string_view localId,
         if (LevelCount(entry->first) > hibeParams->H.size()) {
             return common::Fail(std::string(derivationDepthError(n, *hibeParams, *prvKey)));
         }
-        HibeId vector = IdStr2HibeId(entry->first).hibeId;
+        auto entryId = IdStr2HibeId(entry->first);
+        if (!entryId) return std::unexpected(entryId.error());
+        const HibeId& vector = entryId->hibeId;
         for (std::size_t i = n + 1; i <= vector.size(); ++i) {
             HibeId prefix(vector.begin(), vector.begin() + static_cast<std::ptrdiff_t>(i));
             auto child = hibe::KeyGenFromParent(common::SystemRandom(), *hibeParams, *key, prefix);

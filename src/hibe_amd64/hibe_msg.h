@@ -109,7 +109,8 @@ HibeMsgMap ToHibeMsgMap(const SealedMessage& sealed);
 //      element";
 //   8. the refinement's "ID [<id>] is matched, but Params are different, please
 //      check it".
-// Later failures: the random source's and the symmetric cipher's errors.
+// Later failures: the random source's and the symmetric cipher's errors, and
+// the identity hash's "failed to hash the identity" (hibeutils.h).
 //
 // The records of paramsList are written (points normalised by encoding, the
 // Pairing cache filled) without changing their values; no other thread may use
@@ -146,7 +147,8 @@ common::Result<SealedMessage> SealHibeMsg(common::ByteView plaintext, common::By
 //
 // An entry deeper than hibeParams is refused before its levels are hashed, with
 // the error the first failing derivation step would give. Later failures,
-// unchanged: the derivation's depth errors, the base64 decoder's
+// unchanged: the identity hash's "failed to hash the identity" (hibeutils.h),
+// the derivation's depth errors, the base64 decoder's
 // "illegal base64 data at input byte <n>", "encryptGt.Unmarshal failed, please
 // check it" for an entry that is not a HIBE ciphertext, and the symmetric
 // decryption's error (a wrong key with AES: "cipher: message authentication

@@ -1,13 +1,13 @@
 #include "hibe_amd64/hibeutils.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
+#include <utility>
 
+#include "common/bytes.h"
 #include "crypto/algorithms.h"
+#include "crypto/hash.h"
 
 namespace hibe_amd64 {
 namespace {
@@ -22,20 +22,16 @@ std::string formatError(std::string_view id) {
     return text;
 }
 
-// SHA-256 of `level`, read as an unsigned big-endian integer of up to 256 bits.
-mpz_class levelDigest(std::string_view level) {
+// SHA-256 of `level`, read as an unsigned big-endian integer of up to 256 bits,
+// into value; false when OpenSSL cannot compute it.
+bool levelDigest(mpz_class& value, std::string_view level) {
     std::array<std::uint8_t, 32> digest{};
-    unsigned int length = 0;
-    // A one-shot SHA-256 only fails when the library cannot allocate a context,
-    // after which nothing else in the process works either.
-    const EVP_MD* sha256 = crypto::DigestOf(crypto::Digest::Sha256);
-    if (EVP_Digest(level.data(), level.size(), digest.data(), &length, sha256, nullptr) != 1 ||
-        length != digest.size()) {
-        std::abort();
+    if (hash::Compute(crypto::DigestOf(crypto::Digest::Sha256), common::AsBytes(level), digest) !=
+        digest.size()) {
+        return false;
     }
-    mpz_class value;
     mpz_import(value.get_mpz_t(), digest.size(), 1, 1, 1, 0, digest.data());
-    return value;
+    return true;
 }
 
 }  // namespace
@@ -75,20 +71,26 @@ common::Status ValidateId(std::string_view id) {
     }
 }
 
-IdLevels IdStr2HibeId(std::string_view id) {
+common::Result<IdLevels> IdStr2HibeId(std::string_view id) {
     IdLevels result;
     result.levels = SplitLevels(id);
-    result.hibeId.reserve(result.levels.size());
-    for (const std::string& level : result.levels) {
-        result.hibeId.push_back(levelDigest(level));
+    result.hibeId.resize(result.levels.size());
+    for (std::size_t i = 0; i < result.levels.size(); ++i) {
+        if (!levelDigest(result.hibeId[i], result.levels[i])) {
+            return common::Fail(std::string(kIdHashFailed));
+        }
     }
     return result;
 }
 
-std::vector<HibeId> idStrList2HibeIds(std::span<const std::string> idList) {
+common::Result<std::vector<HibeId>> idStrList2HibeIds(std::span<const std::string> idList) {
     std::vector<HibeId> ids;
     ids.reserve(idList.size());
-    for (const std::string& id : idList) ids.push_back(IdStr2HibeId(id).hibeId);
+    for (const std::string& id : idList) {
+        auto identity = IdStr2HibeId(id);
+        if (!identity) return std::unexpected(identity.error());
+        ids.push_back(std::move(identity->hibeId));
+    }
     return ids;
 }
 

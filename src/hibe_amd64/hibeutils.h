@@ -23,6 +23,10 @@ using HibeId = hibe::HibeId;
 // Error texts of ValidateId. The format error names the whole identity string.
 inline constexpr std::string_view kIdIsNil = "invalid parameters, id is nil";
 
+// Error text of IdStr2HibeId: OpenSSL could not compute a level's digest (the
+// digest was not fetched at start-up, or a context could not be allocated).
+inline constexpr std::string_view kIdHashFailed = "failed to hash the identity";
+
 // The levels of `id`, split at every "/" (0x2F). A string with n separators has
 // n + 1 levels; the empty string has one, empty, level.
 std::vector<std::string> SplitLevels(std::string_view id);
@@ -44,11 +48,13 @@ struct IdLevels {
 };
 
 // Splits `id` into levels and hashes each level with SHA-256 into an unsigned
-// big-endian integer. Makes no validation and never fails: an empty level gives
-// the digest of the empty string.
-IdLevels IdStr2HibeId(std::string_view id);
+// big-endian integer. Makes no validation: an empty level gives the digest of
+// the empty string. Fails only when OpenSSL cannot compute a digest, with
+// "failed to hash the identity".
+common::Result<IdLevels> IdStr2HibeId(std::string_view id);
 
-// The identity vector of every string of `idList`, in the same order.
-std::vector<HibeId> idStrList2HibeIds(std::span<const std::string> idList);
+// The identity vector of every string of `idList`, in the same order; the error
+// of IdStr2HibeId for the first string that fails.
+common::Result<std::vector<HibeId>> idStrList2HibeIds(std::span<const std::string> idList);
 
 }  // namespace hibe_amd64

@@ -147,7 +147,9 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     if (!hibe::MasterKeyMatches(params, master)) return kFailed;
 
     // The identity is hashed without validation.
-    const hibe_amd64::IdLevels identity = hibe_fast::IdStr2HibeId(id);
+    auto hashed = hibe_fast::IdStr2HibeId(id);
+    if (!hashed) return kFailed;
+    const hibe_amd64::IdLevels& identity = *hashed;
     const std::string keyDir = Join({keyOutPath, kPrivateKeyDir});
     const std::string keyPath =
         Join({keyOutPath, kPrivateKeyDir, privateKeyFileName(identity.levels)});

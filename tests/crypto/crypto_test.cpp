@@ -6,6 +6,8 @@
 #include <string>
 #include <type_traits>
 
+#include "crypto/algorithms.h"
+
 namespace {
 
 static_assert(std::is_same_v<crypto::KeyType, std::int64_t>);
@@ -102,11 +104,22 @@ TEST(AlgorithmTables, AsymmetricAndSymmetricNamesAreDisjoint) {
     }
 }
 
-TEST(AlgorithmTables, RepeatedInitLeavesTablesAsFilled) {
+// A call after the start-up has run builds nothing again: the tables are the
+// objects that the start-up made, and the algorithms come from the provider
+// that it loaded (a second run would load another into a new context).
+TEST(AlgorithmTables, RepeatedInitLeavesTablesAndAlgorithmsAsMade) {
     const auto* before = &crypto::KeyType2NameMap.at(crypto::SM4);
+    const crypto::CipherMethods* cipher = crypto::CipherOf(crypto::Cipher::Aes128Gcm);
+    const crypto::DigestMethods* digest = crypto::DigestOf(crypto::Digest::Sha256);
+    ASSERT_NE(cipher, nullptr);
+    ASSERT_NE(digest, nullptr);
+    const OSSL_PROVIDER* cipherProvider = cipher->provider;
+    const OSSL_PROVIDER* digestProvider = digest->provider;
     crypto::init();
     EXPECT_EQ(crypto::KeyType2NameMap.size(), 12u);
     EXPECT_EQ(&crypto::KeyType2NameMap.at(crypto::SM4), before);
+    EXPECT_EQ(crypto::CipherOf(crypto::Cipher::Aes128Gcm)->provider, cipherProvider);
+    EXPECT_EQ(crypto::DigestOf(crypto::Digest::Sha256)->provider, digestProvider);
 }
 
 }  // namespace

@@ -57,7 +57,8 @@ protected:
 
     static hibe::PrivateKey keyOf(std::string_view id) {
         auto key = hibe_fast::KeyGenFromMaster(common::SystemRandom(), org_->params,
-                                               org_->masterKey, hibe_fast::IdStr2HibeId(id).hibeId);
+                                               org_->masterKey,
+                                               hibe_fast::IdStr2HibeId(id).value().hibeId);
         EXPECT_TRUE(key);
         return std::move(*key);
     }
@@ -287,7 +288,8 @@ TEST_F(HibeMsgTest, UnrelatedReceiversOfTwoHierarchiesEachDecrypt) {
     auto map = EncryptHibeMsg(common::AsBytes("two orgs"), ids, pointersTo(records), crypto::AES);
     ASSERT_TRUE(map) << map.error().Message();
     auto otherKey = hibe_fast::KeyGenFromMaster(common::SystemRandom(), other_->params,
-                                                other_->masterKey, IdStr2HibeId("B").hibeId);
+                                                other_->masterKey,
+                                                IdStr2HibeId("B").value().hibeId);
     ASSERT_TRUE(otherKey);
     auto b = hibe_fast::DecryptHibeMsg("B", &other_->params, &*otherKey, &*map, crypto::AES);
     ASSERT_TRUE(b) << b.error().Message();

@@ -48,38 +48,43 @@ TEST(ValidateIdTest, AcceptsOrRejectsWithWholeIdentityInText) {
 }
 
 TEST(IdStr2HibeIdTest, HashesEachLevelWithSha256) {
-    IdLevels got = IdStr2HibeId("A/B/C");
-    EXPECT_EQ(got.levels, (std::vector<std::string>{"A", "B", "C"}));
-    ASSERT_EQ(got.hibeId.size(), 3u);
-    EXPECT_EQ(got.hibeId[0], hex(kDigestA));
-    EXPECT_EQ(got.hibeId[1], hex(kDigestB));
-    EXPECT_EQ(got.hibeId[2], hex(kDigestC));
+    auto got = IdStr2HibeId("A/B/C");
+    ASSERT_TRUE(got) << got.error().Message();
+    EXPECT_EQ(got->levels, (std::vector<std::string>{"A", "B", "C"}));
+    ASSERT_EQ(got->hibeId.size(), 3u);
+    EXPECT_EQ(got->hibeId[0], hex(kDigestA));
+    EXPECT_EQ(got->hibeId[1], hex(kDigestB));
+    EXPECT_EQ(got->hibeId[2], hex(kDigestC));
 
     // The same level text gives the same entry wherever it stands; case matters.
-    IdLevels other = IdStr2HibeId("C/a/A");
-    EXPECT_EQ(other.hibeId[0], hex(kDigestC));
-    EXPECT_EQ(other.hibeId[2], hex(kDigestA));
-    EXPECT_NE(other.hibeId[1], hex(kDigestA));
+    auto other = IdStr2HibeId("C/a/A");
+    ASSERT_TRUE(other) << other.error().Message();
+    EXPECT_EQ(other->hibeId[0], hex(kDigestC));
+    EXPECT_EQ(other->hibeId[2], hex(kDigestA));
+    EXPECT_NE(other->hibeId[1], hex(kDigestA));
 }
 
 TEST(IdStr2HibeIdTest, EmptyLevelsHashTheEmptyString) {
-    IdLevels empty = IdStr2HibeId("");
-    EXPECT_EQ(empty.levels, std::vector<std::string>{""});
-    ASSERT_EQ(empty.hibeId.size(), 1u);
-    EXPECT_EQ(empty.hibeId[0], hex(kDigestEmpty));
+    auto empty = IdStr2HibeId("");
+    ASSERT_TRUE(empty) << empty.error().Message();
+    EXPECT_EQ(empty->levels, std::vector<std::string>{""});
+    ASSERT_EQ(empty->hibeId.size(), 1u);
+    EXPECT_EQ(empty->hibeId[0], hex(kDigestEmpty));
 
-    IdLevels doubled = IdStr2HibeId("A//");
-    EXPECT_EQ(doubled.levels, (std::vector<std::string>{"A", "", ""}));
-    EXPECT_EQ(doubled.hibeId[1], hex(kDigestEmpty));
-    EXPECT_EQ(doubled.hibeId[2], hex(kDigestEmpty));
+    auto doubled = IdStr2HibeId("A//");
+    ASSERT_TRUE(doubled) << doubled.error().Message();
+    EXPECT_EQ(doubled->levels, (std::vector<std::string>{"A", "", ""}));
+    EXPECT_EQ(doubled->hibeId[1], hex(kDigestEmpty));
+    EXPECT_EQ(doubled->hibeId[2], hex(kDigestEmpty));
 }
 
 TEST(IdStr2HibeIdTest, ListKeepsOrder) {
     std::vector<std::string> ids = {"B", "A/C"};
-    std::vector<HibeId> got = idStrList2HibeIds(ids);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0], (HibeId{hex(kDigestB)}));
-    EXPECT_EQ(got[1], (HibeId{hex(kDigestA), hex(kDigestC)}));
+    auto got = idStrList2HibeIds(ids);
+    ASSERT_TRUE(got) << got.error().Message();
+    ASSERT_EQ(got->size(), 2u);
+    EXPECT_EQ((*got)[0], (HibeId{hex(kDigestB)}));
+    EXPECT_EQ((*got)[1], (HibeId{hex(kDigestA), hex(kDigestC)}));
 }
 
 }  // namespace
