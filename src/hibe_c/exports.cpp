@@ -109,11 +109,12 @@ HIBE_EXPORT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
 HIBE_EXPORT ReadKey_return ReadKey(StringRef keyfile) {
     return asRecord<ReadKey_return>(guarded(noBuffer, [&] {
         if (keyfile.n < 0) return noBuffer();
-        // A key file's bytes: the host gets its own copy and the library's is wiped.
+        // The file is read into the block that the host gets: no copy of a key
+        // is made, and none stays in the library.
         auto content = hibe_c::ReadKey(view(keyfile));
-        const Buffer result = toBuffer(content);
-        if (content) common::Wipe(*content);
-        return result;
+        if (!content) return noBuffer();
+        const auto size = static_cast<std::int64_t>(content->size());
+        return Buffer{content->Release(), size};
     }));
 }
 
