@@ -55,7 +55,8 @@ std::optional<HeapBytes> readToEnd(int fd) {
     for (;;) {
         if (content->size() == content->capacity()) {
             if (content->size() > kMaxRead) return std::nullopt;
-            if (!content->Grow(std::min(2 * content->capacity(), kMaxRead + 1))) return std::nullopt;
+            const std::size_t grown = std::min(2 * content->capacity(), kMaxRead + 1);
+            if (!content->Grow(grown)) return std::nullopt;
         }
         const ssize_t got = readMore(fd, *content);
         if (got < 0) return std::nullopt;

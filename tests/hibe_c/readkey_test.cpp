@@ -162,12 +162,14 @@ TEST_F(ReadKeyTest, GrowingFileGivesTheBytesItHeldWhenOpened) {
         ::alarm(60);
         const int watch = ::inotify_init1(IN_CLOEXEC);
         const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
-        if (watch < 0 || fd < 0 || ::inotify_add_watch(watch, path.c_str(), IN_ACCESS) < 0) ::_exit(1);
+        if (watch < 0 || fd < 0 || ::inotify_add_watch(watch, path.c_str(), IN_ACCESS) < 0)
+            ::_exit(1);
         if (::write(ready[1], "r", 1) != 1) ::_exit(1);
         const std::string more(256 * 1024, 'x');
         alignas(inotify_event) char events[4096];
         while (::read(watch, events, sizeof events) > 0) {
-            if (::write(fd, more.data(), more.size()) != static_cast<ssize_t>(more.size())) ::_exit(1);
+            if (::write(fd, more.data(), more.size()) != static_cast<ssize_t>(more.size()))
+                ::_exit(1);
         }
         ::_exit(1);
     }
