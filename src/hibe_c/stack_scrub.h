@@ -44,12 +44,13 @@ enum class Call { kHibeSetup, kKeyGenFromMaster, kReadKey, kEncryptHibeMsg, kDec
 // several inputs, calls that fail late, and calls in which one allocation
 // throws std::bad_alloc, at each allocation in turn. The deepest of them, in
 // bytes, the most of several runs with GCC 12 (ASan+UBSan: with and without
-// detect_stack_use_after_return), and the reach:
+// detect_stack_use_after_return; also pinned to one processor, so that the
+// first call waits for the start-up), and the reach:
 //
 //   call        optimised       ASan+UBSan      ThreadSanitizer
 //   HibeSetup   19304 → 24 KiB  28632 → 35 KiB  21304 → 27 KiB
 //   KeyGen      17848 → 22 KiB  26088 → 32 KiB  19544 → 24 KiB
-//   ReadKey      2368 →  3 KiB   5816 →  8 KiB   3880 →  5 KiB
+//   ReadKey      2368 →  3 KiB   5816 →  8 KiB   3944 →  5 KiB
 //   Encrypt     21000 → 26 KiB  39640 → 49 KiB  23272 → 29 KiB
 //   Decrypt     19576 → 24 KiB  33272 → 41 KiB  21512 → 27 KiB
 //
