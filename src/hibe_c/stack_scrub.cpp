@@ -71,9 +71,10 @@ struct ProcessStack {
 };
 
 // Finds the mapping that holds __libc_stack_end in /proc/self/maps, read
-// through a descriptor of the library's own (never 0, 1 or 2) into a small
-// buffer on the stack: no stream, no memory allocated. Each line begins
-// "from-to "; the rest of it is skipped, however long.
+// through a descriptor of the library's own (OpenOwn: kept off 0, 1 and 2
+// before anything is read) into a small buffer on the stack: no stream, and no
+// memory allocated (the path's 15 bytes fit in the string itself). Each line
+// begins "from-to "; the rest of it is skipped, however long.
 [[gnu::noinline]] bool readProcessStack(ProcessStack& out) noexcept {
     const int fd = OpenOwn(std::string("/proc/self/maps"), O_RDONLY);
     if (fd < 0) return false;
