@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,21 @@ void BM_KeyGenFromMaster(benchmark::State& state) {
     fs::remove_all(out);
 }
 BENCHMARK(BM_KeyGenFromMaster)->Unit(benchmark::kMillisecond);
+
+// Arg: the size of the file read, in bytes (a key file is a few hundred).
+void BM_ReadKey(benchmark::State& state) {
+    const std::string path = (org().dir / ("read_" + std::to_string(state.range(0)))).string();
+    {
+        std::ofstream(path, std::ios::binary) << std::string(static_cast<std::size_t>(state.range(0)), 'k');
+    }
+    for (auto _ : state) {
+        ReadKey_return r = ReadKey(sref(path));
+        if (r.r1 != state.range(0)) std::abort();
+        std::free(r.r0);
+    }
+    fs::remove(path);
+}
+BENCHMARK(BM_ReadKey)->Arg(512)->Arg(1 << 20)->ArgName("bytes")->Unit(benchmark::kMicrosecond);
 
 // Arg: receivers of the one organisation.
 void BM_EncryptHibeMsg(benchmark::State& state) {

@@ -53,11 +53,12 @@ Buffer nullResult() noexcept { return toBuffer(hibe_c::kNullResult); }
 
 // The frame of every entry point: enters a call scope (which waits until the
 // library is ready, and holds nothing after), then runs body on the calling
-// thread, and scrubs the stack that the body used on every way out. An
+// thread, and scrubs the stack that the body used on every way out, down to
+// call's reach below callerSp, the caller's stack pointer at its call. An
 // exception from either becomes the function's failure result, so none crosses
 // the C boundary.
-template <typename R, typename Body>
-R guarded(R (*failure)() noexcept, Body body) noexcept {
+template <hibe_c::Call call, typename R, typename Body>
+R guarded(std::uintptr_t callerSp, R (*failure)() noexcept, Body body) noexcept {
     R result;
     try {
         const hibe_c::CallScope inCall;
@@ -65,7 +66,7 @@ R guarded(R (*failure)() noexcept, Body body) noexcept {
     } catch (...) {
         result = failure();
     }
-    hibe_c::ScrubStack();
+    hibe_c::ScrubStack(call, callerSp);
     return result;
 }
 
@@ -89,55 +90,61 @@ R asRecord(Buffer b) {
 }  // namespace
 
 HIBE_EXPORT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPath) {
-    return guarded(statusFailure, [&]() -> std::int64_t {
-        if (orgId.n < 0 || keyOutPath.n < 0) return statusFailure();
-        return hibe_c::HibeSetup(depth, view(orgId), view(keyOutPath));
-    });
+    return guarded<hibe_c::Call::kHibeSetup>(
+        HIBE_CALLER_STACK(), statusFailure, [&]() -> std::int64_t {
+            if (orgId.n < 0 || keyOutPath.n < 0) return statusFailure();
+            return hibe_c::HibeSetup(depth, view(orgId), view(keyOutPath));
+        });
 }
 
 HIBE_EXPORT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                      StringRef masterKeyFilePath, StringRef paramsFilePath) {
-    return guarded(statusFailure, [&]() -> std::int64_t {
-        if (id.n < 0 || keyOutPath.n < 0 || masterKeyFilePath.n < 0 || paramsFilePath.n < 0) {
-            return statusFailure();
-        }
-        return hibe_c::KeyGenFromMaster(view(id), view(keyOutPath), view(masterKeyFilePath),
-                                        view(paramsFilePath));
-    });
+    return guarded<hibe_c::Call::kKeyGenFromMaster>(
+        HIBE_CALLER_STACK(), statusFailure, [&]() -> std::int64_t {
+            if (id.n < 0 || keyOutPath.n < 0 || masterKeyFilePath.n < 0 || paramsFilePath.n < 0) {
+                return statusFailure();
+            }
+            return hibe_c::KeyGenFromMaster(view(id), view(keyOutPath), view(masterKeyFilePath),
+                                            view(paramsFilePath));
+        });
 }
 
 HIBE_EXPORT ReadKey_return ReadKey(StringRef keyfile) {
-    return asRecord<ReadKey_return>(guarded(noBuffer, [&] {
-        if (keyfile.n < 0) return noBuffer();
-        // A key file's bytes: the host gets its own copy and the library's is wiped.
-        auto content = hibe_c::ReadKey(view(keyfile));
-        const Buffer result = toBuffer(content);
-        if (content) common::Wipe(*content);
-        return result;
-    }));
+    return asRecord<ReadKey_return>(
+        guarded<hibe_c::Call::kReadKey>(HIBE_CALLER_STACK(), noBuffer, [&] {
+            if (keyfile.n < 0) return noBuffer();
+            // The file is read into the block that the host gets: no copy of a key
+            // is made, and none stays in the library.
+            auto content = hibe_c::ReadKey(view(keyfile));
+            if (!content) return noBuffer();
+            const auto size = static_cast<std::int64_t>(content->size());
+            return Buffer{content->Release(), size};
+        }));
 }
 
 HIBE_EXPORT EncryptHibeMsg_return EncryptHibeMsg(char* plaintext, int plaintextLen,
                                                  char* receiverIds, int receiverIdsLen,
                                                  char* params, int paramsLen, int64_t keyType) {
-    return asRecord<EncryptHibeMsg_return>(guarded(nullResult, [&] {
-        if (plaintextLen < 0 || receiverIdsLen < 0 || paramsLen < 0) return nullResult();
-        return toBuffer(hibe_c::EncryptHibeMsg(copyArray(plaintext, plaintextLen),
-                                               copyArray(receiverIds, receiverIdsLen),
-                                               copyArray(params, paramsLen), keyType));
-    }));
+    return asRecord<EncryptHibeMsg_return>(
+        guarded<hibe_c::Call::kEncryptHibeMsg>(HIBE_CALLER_STACK(), nullResult, [&] {
+            if (plaintextLen < 0 || receiverIdsLen < 0 || paramsLen < 0) return nullResult();
+            return toBuffer(hibe_c::EncryptHibeMsg(copyArray(plaintext, plaintextLen),
+                                                   copyArray(receiverIds, receiverIdsLen),
+                                                   copyArray(params, paramsLen), keyType));
+        }));
 }
 
 HIBE_EXPORT DecryptHibeMsg_return DecryptHibeMsg(char* localId, int localIdLen, char* params,
                                                  int paramsLen, char* prvKey, int prvKeyLen,
                                                  char* hibeMsgMap, int hibeMsgMapLen,
                                                  int64_t keyType) {
-    return asRecord<DecryptHibeMsg_return>(guarded(noBuffer, [&] {
-        if (localIdLen < 0 || paramsLen < 0 || prvKeyLen < 0 || hibeMsgMapLen < 0) {
-            return noBuffer();
-        }
-        return toBuffer(hibe_c::DecryptHibeMsg(
-            copyArray(localId, localIdLen), copyArray(params, paramsLen),
-            copyArray(prvKey, prvKeyLen), copyArray(hibeMsgMap, hibeMsgMapLen), keyType));
-    }));
+    return asRecord<DecryptHibeMsg_return>(
+        guarded<hibe_c::Call::kDecryptHibeMsg>(HIBE_CALLER_STACK(), noBuffer, [&] {
+            if (localIdLen < 0 || paramsLen < 0 || prvKeyLen < 0 || hibeMsgMapLen < 0) {
+                return noBuffer();
+            }
+            return toBuffer(hibe_c::DecryptHibeMsg(
+                copyArray(localId, localIdLen), copyArray(params, paramsLen),
+                copyArray(prvKey, prvKeyLen), copyArray(hibeMsgMap, hibeMsgMapLen), keyType));
+        }));
 }

@@ -2,7 +2,7 @@
 //
 // The C entry points (exports.cpp) wait for readiness, reject negative counts,
 // copy byte arrays into owned byte strings, call these bodies and copy their
-// results into malloc buffers. Nothing here touches the C heap.
+// results into malloc buffers; ReadKey's result already is one (HeapBytes).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/bytes.h"
+#include "hibe_c/heap_bytes.h"
 
 namespace hibe_c {
 
@@ -20,11 +21,16 @@ std::int64_t HibeSetup(std::int64_t depth, std::string_view orgId, std::string_v
 std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
                               std::string_view masterKeyFilePath, std::string_view paramsFilePath);
 
-// The whole file named by the path bytes as given, or nothing when it cannot be
-// opened or read (the empty path and a path holding a zero byte included). The
-// content may be a key: the caller wipes it (common::Wipe) when done; nothing
-// else of it is left in the library's memory.
-std::optional<common::Bytes> ReadKey(std::string_view keyfile);
+// The content of the regular file named by the path bytes as given, or nothing
+// when it cannot be opened or read (the empty path and a path holding a zero
+// byte included). The content is what the file held up to the size that fstat
+// reported when it was opened (later growth is not read); a file reporting size
+// 0 (those under /proc) is read to its end. A file of more than 2147483647 bytes
+// fails before anything is read, so the size always fits an int. The bytes are
+// read straight into the block that the value owns, which wipes itself when it
+// goes away, or is released to the host; nothing else of them is left in the
+// library's memory.
+std::optional<HeapBytes> ReadKey(std::string_view keyfile);
 
 // The JSON text of the message map, or the four bytes "null" after the error's
 // text has been written to standard output. keyType is not read.

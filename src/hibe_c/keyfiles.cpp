@@ -137,7 +137,6 @@ std::int64_t KeyGenFromMaster(std::string_view id, std::string_view keyOutPath,
     // Only the first 64 bytes of the master key file are its encoding.
     auto masterBytes = ReadKey(masterKeyFilePath);
     if (!masterBytes) return kFailed;
-    common::WipeOnExit wipeMasterBytes([&] { common::Wipe(*masterBytes); });
     hibe::MasterKey master;
     if (!master.Key.Unmarshal(*masterBytes)) return kFailed;
     // A master key at infinity, or of other params, would make a key that

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,12 @@
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define HIBE_TEST_SANITIZED 1
 #endif
+#endif
+
+#ifdef HIBE_TEST_SANITIZED
+// The sanitizer runtimes' allocation hooks (GCC installs no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*mallocHook)(const volatile void*, std::size_t), void (*freeHook)(const volatile void*));
 #endif
 
 namespace hibe_c_testing {
@@ -60,6 +69,62 @@ inline std::vector<std::string> names(const fs::path& dir) {
 
 inline void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// The address space the process has mapped now, in bytes.
+inline std::size_t mappedBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// The exit code of a limited child (below) whose work ran out of memory.
+inline constexpr int kOutOfMemory = 4;
+
+#ifdef HIBE_TEST_SANITIZED
+// Under the sanitizers, the most that one allocation of a limited child may take.
+inline std::size_t gLargestAllocation = 0;
+inline void exitOnLargeAllocation(const volatile void*, std::size_t size) {
+    if (size > gLargestAllocation) ::_exit(kOutOfMemory);
+}
+inline void onFree(const volatile void*) {}
+#endif
+
+// Runs fn in a forked child whose address space may grow by headroom beyond what
+// it has mapped once prepare has run, and which an alarm ends after 60 seconds:
+// the exit code that fn returns, kOutOfMemory when the work ran out of memory,
+// and -1 when a signal ended the child (the alarm: it hung). The sanitizers
+// reserve terabytes of address space for their shadow memory, which rules out an
+// address-space limit; under them the child ends with kOutOfMemory instead as
+// soon as one allocation asks for more than headroom.
+inline int inLimitedChild(std::size_t headroom, const std::function<void()>& prepare,
+                          const std::function<int()>& fn) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(60);
+        int result;
+        try {
+            prepare();
+#ifdef HIBE_TEST_SANITIZED
+            gLargestAllocation = headroom;
+            if (__sanitizer_install_malloc_and_free_hooks(exitOnLargeAllocation, onFree) == 0) {
+                ::_exit(2);
+            }
+#else
+            const rlim_t limit = mappedBytes() + headroom;
+            struct rlimit rl{limit, limit};
+            if (::setrlimit(RLIMIT_AS, &rl) != 0) ::_exit(2);
+#endif
+            result = fn();
+        } catch (const std::bad_alloc&) {
+            result = kOutOfMemory;
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Runs fn with file descriptor 1 redirected to a temporary file and returns what

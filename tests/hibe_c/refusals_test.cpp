@@ -37,38 +37,14 @@ common::Bytes bytes(const std::string& s) { return common::Bytes(s.begin(), s.en
 // The child's results.
 constexpr int kRefused = 0;        // failed with the expected text
 constexpr int kOtherResult = 3;    // succeeded, or failed with another text
-constexpr int kOutOfMemory = 4;    // did the work and ran out of address space
+using hibe_c_testing::kOutOfMemory;  // did the work and ran out of address space
 
 constexpr std::size_t kHeadroom = std::size_t{128} << 20;
-
-// The address space the process has mapped now, in bytes.
-std::size_t mappedBytes() {
-    std::ifstream statm("/proc/self/statm");
-    std::size_t pages = 0;
-    statm >> pages;
-    return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-}
 
 // Runs fn in a forked child whose address space may grow by kHeadroom beyond
 // what it has mapped once prepare has run; fn returns one of the results above.
 int inLimitedChild(const std::function<void()>& prepare, const std::function<int()>& fn) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int result;
-        try {
-            prepare();
-            const rlim_t limit = mappedBytes() + kHeadroom;
-            struct rlimit rl{limit, limit};
-            if (::setrlimit(RLIMIT_AS, &rl) != 0) ::_exit(2);
-            result = fn();
-        } catch (const std::bad_alloc&) {
-            result = kOutOfMemory;
-        }
-        ::_exit(result);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return hibe_c_testing::inLimitedChild(kHeadroom, prepare, fn);
 }
 
 int expectError(const common::Error& error, std::string_view text) {
