@@ -68,30 +68,34 @@ HEADER = b"vtkv" + b"v1.0" + b"\xff" * 8
 # cause; for EncryptHibeMsg the module finds the cause itself (_encrypt_error).
 REASONS = {
     "HibeSetup":
-        "the organisation exists already (something has the master key's name), another "
-        "setup of it or of an organisation in the same directory is under way, depth is "
-        "negative or above 33554425, org_id holds \"/\", or a directory or key file could "
-        "not be made or written",
+        "the organisation exists already (something has the name of its master key file, "
+        "as after a first setup in the same place), another setup of it is under way, "
+        "depth is negative or above 33554425, org_id and key_out_path are both empty or "
+        "one holds a zero byte, org_id holds \"/\", a directory or key file could not be "
+        "made, written or flushed, or the random source failed",
     "KeyGenFromMaster":
-        "the identity's key file exists already (under key_out_path, of any organisation; "
-        "\"a#b\" and \"a/b\" share one name), the identity has more levels than the params "
-        "or makes no file name (a zero byte, over 244 bytes), the params or master key file "
-        "cannot be read or decoded, the params hold an identity element, the master key "
-        "is at infinity or not the params' own, or the key file could not be written",
+        "the identity's key file exists already (a key of the same identity under "
+        "key_out_path, of any organisation, or of one with the same file name: \"a#b\" and "
+        "\"a/b\"), the identity has more levels than the params or makes no file name (a "
+        "zero byte, over 244 bytes), the params or master key file cannot be read or does "
+        "not decode, the params hold an identity element, the master key is at infinity "
+        "or not these params' own, privateKeys/ or the key file could not be made, written "
+        "or flushed, or the random source or OpenSSL failed",
     "ReadKey":
         "the path is empty or holds a zero byte, no file is there or it cannot be read, "
-        "it is not a regular file, or it is larger than 2147483647 bytes",
+        "it is not a regular file, it is larger than 2147483647 bytes, or there is no "
+        "memory",
     "EncryptHibeMsg":
         "a cause that the module cannot check: a params entry of the right length that "
         "does not decode, a failure of the random source or of OpenSSL, or no memory; the "
         "library wrote its text, if any, to file descriptor 1",
     "DecryptHibeMsg":
-        "local_id is not a valid identity, the params or the private key do not decode, "
-        "the map is not a JSON object, no entry is for local_id or below it, the entry is "
-        "deeper than the params or the key is not local_id's depth, an entry is damaged, "
-        "or the message does not authenticate: a key of another identity or organisation, "
-        "params of another organisation for a deeper entry, an entry that only begins "
-        "with local_id's text (A/BC for A/B), or a changed map",
+        "local_id is empty or has an empty level or a space, the params or the private "
+        "key do not decode, the map is not a JSON object, no member is for local_id or "
+        "below it, the member is deeper than the params or the key not of local_id's "
+        "depth, a member is damaged, or the message does not authenticate: a key of "
+        "another identity or organisation, params of another organisation for a deeper "
+        "member, a member that only begins with local_id (A/BC for A/B), or a changed map",
 }
 
 
