@@ -27,7 +27,8 @@
  *
  * Results: a *_return record holds r0, a buffer from malloc that belongs to the
  * caller (release it with free), and r1, its length in bytes. r0 is NULL exactly
- * when r1 is -1; a result of 0 bytes still has a non-NULL r0 to free.
+ * when r1 is -1; a result of 0 bytes still has a non-NULL r0 to free. No
+ * buffer ends with a NUL: a text (a message map) is r1 bytes long.
  *
  * Standard output: HibeSetup prints one line naming each file it wrote, and a
  * failed EncryptHibeMsg writes its error text (no line break), because neither
@@ -35,8 +36,8 @@
  * go to file descriptor 1 in one write each, past every buffer of the host's
  * (stdio's stdout, and the stdout objects of Python, Java or Node), so a host
  * that buffers its own output flushes it before the call to keep the order.
- * The other failures give no reason: the README's "When a call fails" lists
- * their causes.
+ * The other failures give no reason; each function's comment lists their
+ * causes.
  */
 #ifndef HIBE_HIBE_H
 #define HIBE_HIBE_H
