@@ -84,7 +84,7 @@ typedef struct {
 
 /*
  * Sets up the organisation orgId with a hierarchy of at most depth levels:
- * writes Join(keyOutPath, orgId)/orgId.params (384 + 64·depth bytes) and
+ * writes Join(keyOutPath, orgId)/orgId.params (384 + 64*depth bytes) and
  * .../orgId.masterKey (64 bytes), both mode 0600, and prints one line naming
  * each file to standard output. Join leaves out empty elements and cleans the
  * path lexically ("keys//org/" becomes "keys/org"), and the lines name the
@@ -110,8 +110,8 @@ HIBE_WARN_UNUSED_RESULT int64_t HibeSetup(int64_t depth, StringRef orgId, String
 /*
  * Derives the private key of the identity id ("A/B/C") from the master key file
  * and params file named by the last two arguments, and writes it to
- * keyOutPath/privateKeys/A#B#C.privateKey (mode 0600, 192 + 64·(depth of the
- * params − levels of id) bytes): the name is id with every "/" replaced by "#".
+ * keyOutPath/privateKeys/A#B#C.privateKey (mode 0600, 192 + 64*(depth of the
+ * params - levels of id) bytes): the name is id with every "/" replaced by "#".
  * It records neither the organisation nor the levels, so "a#b" and "a/b" share
  * one name, and so do the keys of one identity string of every organisation
  * whose keys go under the same keyOutPath.
@@ -127,12 +127,12 @@ HIBE_WARN_UNUSED_RESULT int64_t HibeSetup(int64_t depth, StringRef orgId, String
  * organisation); the identity has more levels than the params allow; its file
  * name cannot be made (a zero byte in id, a name longer than the file system's
  * limit, 255 bytes on Linux's file systems: id above 244 bytes); a file cannot
- * be read (see ReadKey) or does not decode (params of other than 384 + 64·l
- * bytes, a master key file of fewer than 64 bytes, an encoding of no point;
- * only the first 64 bytes of the master key file are read); the params hold an
- * identity element; the master key is at infinity or does not belong to the
- * params; the directory or the key file cannot be made, written or flushed.
- * After 1 no key file of the identity has been left behind.
+ * be read (see ReadKey) or does not decode (params whose length is not 384
+ * plus a multiple of 64, a master key file of fewer than 64 bytes, an encoding
+ * of no point; only the first 64 bytes of the master key file are read); the
+ * params hold an identity element; the master key is at infinity or does not
+ * belong to the params; the directory or the key file cannot be made, written
+ * or flushed. After 1 no key file of the identity has been left behind.
  */
 HIBE_WARN_UNUSED_RESULT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                                  StringRef masterKeyFilePath, StringRef paramsFilePath);
