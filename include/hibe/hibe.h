@@ -20,16 +20,24 @@
  *
  * Arguments: a StringRef is read in place during the call and never written;
  * a byte array (pointer and int count) is copied on entry. A count or length of
- * 0 means the empty value, and its pointer is then not read (it may be NULL).
- * A negative count or length fails the call with its failure result.
+ * 0 passes the empty value, and its pointer is then not read (it may be NULL);
+ * whether a function takes an empty value, and what it then does, its comment
+ * says (most refuse it). A negative count or length fails the call with its
+ * failure result.
  *
  * Results: a *_return record holds r0, a buffer from malloc that belongs to the
  * caller (release it with free), and r1, its length in bytes. r0 is NULL exactly
- * when r1 is -1; a result of 0 bytes still has a non-NULL r0 to free.
+ * when r1 is -1; a result of 0 bytes still has a non-NULL r0 to free. No
+ * buffer ends with a NUL: a text (a message map) is r1 bytes long.
  *
  * Standard output: HibeSetup prints one line naming each file it wrote, and a
  * failed EncryptHibeMsg writes its error text (no line break), because neither
- * result carries a reason. Nothing else is printed, and nothing is read.
+ * result carries a reason. Nothing else is printed, and nothing is read. Both
+ * go to file descriptor 1 in one write each, past every buffer of the host's
+ * (stdio's stdout, and the stdout objects of Python, Java or Node), so a host
+ * that buffers its own output flushes it before the call to keep the order.
+ * The other failures give no reason; each function's comment lists their
+ * causes.
  */
 #ifndef HIBE_HIBE_H
 #define HIBE_HIBE_H
@@ -76,24 +84,55 @@ typedef struct {
 
 /*
  * Sets up the organisation orgId with a hierarchy of at most depth levels:
- * writes Join(keyOutPath, orgId)/orgId.params and .../orgId.masterKey (mode
- * 0600) and prints one line naming each file to standard output.
- * Returns 0 on success, 1 on any failure (among others: the master key file
- * exists already, another setup of the organisation is under way, depth is
- * negative or above 33554425, whose params would exceed an int count). After 1
- * the organisation is as it was: absent when it was absent, so that a later
- * setup can succeed.
+ * writes Join(keyOutPath, orgId)/orgId.params (384 + 64*depth bytes) and
+ * .../orgId.masterKey (64 bytes), both mode 0600, and prints one line naming
+ * each file to standard output. Join leaves out empty elements and cleans the
+ * path lexically ("keys//org/" becomes "keys/org"), and the lines name the
+ * cleaned paths.
+ *
+ * Empty values: an empty orgId puts the files, named ".params" and
+ * ".masterKey", directly in keyOutPath; an empty keyOutPath puts the directory
+ * orgId in the working directory; both empty fail. Depth 0 succeeds, but then
+ * every KeyGenFromMaster with these params fails: every identity has a level.
+ *
+ * Returns 0 on success, 1 on any failure, and prints nothing then: something
+ * has the master key file's name already (a file, a directory, a FIFO, a
+ * symbolic link, dangling or not), which is checked before anything is
+ * written; another setup of the organisation is under way; depth is negative
+ * or above 33554425, whose params would exceed an int count; orgId holds a
+ * zero byte, or a "/" (for "a/b" the files would lie in keyOutPath/a/b/a, which
+ * is not made); a directory or file cannot be made, written or flushed. After
+ * 1 the organisation is as it was: absent when it was absent, so that a later
+ * setup can succeed, and a params file that was there is unchanged.
  */
 HIBE_WARN_UNUSED_RESULT int64_t HibeSetup(int64_t depth, StringRef orgId, StringRef keyOutPath);
 
 /*
  * Derives the private key of the identity id ("A/B/C") from the master key file
  * and params file named by the last two arguments, and writes it to
- * keyOutPath/privateKeys/A#B#C.privateKey (mode 0600).
- * Returns 0 on success, 1 on any failure (among others: the key file exists
- * already, the identity is deeper than the params allow, the params hold an
- * identity element, the master key is at infinity or does not belong to the
- * params). After 1 no key file of the identity has been left behind.
+ * keyOutPath/privateKeys/A#B#C.privateKey (mode 0600, 192 + 64*(depth of the
+ * params - levels of id) bytes): the name is id with every "/" replaced by "#".
+ * It records neither the organisation nor the levels, so "a#b" and "a/b" share
+ * one name, and so do the keys of one identity string of every organisation
+ * whose keys go under the same keyOutPath.
+ *
+ * id is not checked against the identities that EncryptHibeMsg takes: a key is
+ * written as well for "", "a b", "a//b", "/a", "CT" or bytes that are not
+ * UTF-8, which no message can ever reach. The empty id writes ".privateKey".
+ * An empty keyOutPath puts privateKeys/ in the working directory; an empty
+ * file path fails.
+ *
+ * Returns 0 on success, 1 on any failure, and prints nothing: the key file's
+ * name is taken already (by the same identity or one of the same name, of any
+ * organisation); the identity has more levels than the params allow; its file
+ * name cannot be made (a zero byte in id, a name longer than the file system's
+ * limit, 255 bytes on Linux's file systems: id above 244 bytes); a file cannot
+ * be read (see ReadKey) or does not decode (params whose length is not 384
+ * plus a multiple of 64, a master key file of fewer than 64 bytes, an encoding
+ * of no point; only the first 64 bytes of the master key file are read); the
+ * params hold an identity element; the master key is at infinity or does not
+ * belong to the params; the directory or the key file cannot be made, written
+ * or flushed. After 1 no key file of the identity has been left behind.
  */
 HIBE_WARN_UNUSED_RESULT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutPath,
                                                  StringRef masterKeyFilePath, StringRef paramsFilePath);
@@ -101,20 +140,55 @@ HIBE_WARN_UNUSED_RESULT int64_t KeyGenFromMaster(StringRef id, StringRef keyOutP
 /*
  * Reads the whole file keyfile (the path bytes as given, relative to the working
  * directory) and returns its bytes. Only a regular file is read: a directory, a
- * FIFO, a device or a socket fails at once, without waiting or reading. Failure
- * (those, a missing file, empty path, a zero byte in the path, unreadable file):
- * r0 NULL, r1 -1.
+ * FIFO, a device or a socket fails at once, without waiting or reading. A file
+ * larger than 2147483647 bytes fails before anything is read; a regular file is
+ * read up to the size it had when it was opened, and one that reports size 0
+ * (the files of /proc) to its end, but never past 2147483647 bytes. An empty
+ * file gives r1 = 0 and a non-NULL r0 to free; the empty path fails. Failure
+ * (those, a missing file, a zero byte in the path, an unreadable file, no
+ * memory): r0 NULL, r1 -1.
  */
 HIBE_WARN_UNUSED_RESULT ReadKey_return ReadKey(StringRef keyfile);
 
 /*
  * Encrypts plaintext for the receivers of the receiverIds list blob, each with the
  * params encoding at the same index of the params list blob, and returns the JSON
- * text of the message map. keyType is not read: the message is always encrypted
- * with AES. Failure (among others: a receiver id that is not valid UTF-8, params
- * holding an identity element, a map that would exceed 2147483647 bytes): the
- * error's text is written to standard output (no line break) and r0 holds the
- * four bytes "null" (r1 = 4), a buffer to free like any other.
+ * text of the message map: one object without whitespace or terminating NUL (r1
+ * is its length), "CT" (the message, encrypted once with AES-256-GCM) and one
+ * member per receiver left after refinement, each value standard base64. A
+ * receiver that is an ancestor of another receiver ("A" beside "A/B") or equal
+ * to one gets no member: the holder of its key derives the deeper key. keyType
+ * is not read: the message is always encrypted with AES.
+ *
+ * A receiver identity has levels separated by "/", none empty or holding a
+ * space; it is valid UTF-8 and not "CT". Failure: the error's text is written
+ * to standard output (descriptor 1, one write, no line break) and r0 holds the
+ * four bytes "null" (r1 = 4), a buffer to free like any other. The checks, in
+ * this order, and their texts:
+ *   - a params entry missing or not decoding: "failed to unmarshal params";
+ *   - an empty plaintext: "invalid parameters, plaintext is nil" (an empty
+ *     message cannot be sent);
+ *   - no receivers (an empty or failed list, count 0): "invalid parameters,
+ *     receiverIds is nil";
+ *   - each receiver in list order: the empty identity "invalid parameters, id
+ *     is nil"; an empty level or a space "invalid parameters, id: <id>, format
+ *     error, only like : "A/B/C" can be used"; "invalid parameters, id: <id> is
+ *     not valid UTF-8"; "invalid parameters, id: CT is reserved";
+ *   - no params (an empty or failed list): "invalid parameters, paramsList is
+ *     nil"; lists of different lengths: "invalid parameters, receiverIds and
+ *     paramsList do not match, place check them";
+ *   - each receiver in list order: more levels than its params allow "Cannot
+ *     encrypt to identity at greater than maximum depth of the params"; params
+ *     holding an identity element "invalid parameters, params of id: <id> hold
+ *     an identity element";
+ *   - two related receivers (equal, or one the other's ancestor) with params
+ *     that differ, such as one identity string of two organisations: "ID
+ *     [<the later id>] is matched, but Params are different, please check it";
+ *   - a map that would exceed 2147483647 bytes (a message of about 1.5 GiB):
+ *     "invalid parameters, the message map would exceed 2147483647 bytes".
+ * A failure of the random source or of OpenSSL writes its own text. A negative
+ * count, or no memory, gives "null" with no text (and r0 NULL, r1 -1 when even
+ * those four bytes cannot be allocated).
  *
  * A list blob (hibe/hibe_list.h builds both from C arrays) is a key-value list;
  * every integer in it is 4 bytes, little-endian. It starts with a header or
@@ -152,9 +226,28 @@ HIBE_WARN_UNUSED_RESULT EncryptHibeMsg_return EncryptHibeMsg(char* plaintext, in
                                                              int64_t keyType);
 
 /*
- * Decrypts the JSON message map hibeMsgMap as the identity localId, with one raw
- * params encoding and one raw private key encoding (the bytes of the key files),
- * and returns the plaintext. keyType is not read. Failure: r0 NULL, r1 -1.
+ * Decrypts the JSON message map hibeMsgMap (the r1 bytes that EncryptHibeMsg
+ * returned) as the identity localId, with one raw params encoding and one raw
+ * private key encoding (the bytes of the key files of localId), and returns
+ * the plaintext. keyType is not read.
+ *
+ * The member read: the one named localId; otherwise the one below localId with
+ * the fewest levels (the first in byte order among equals), whose key is
+ * derived from prvKey one level at a time with params; otherwise the first
+ * whose name merely begins with the bytes of localId ("A/BC" for "A/B"), read
+ * with prvKey as it is, which fails. params must decode, but only a derivation
+ * uses them: at its own level a key decrypts with any organisation's params.
+ *
+ * Empty values: an empty localId, params, prvKey or hibeMsgMap fails. Failure,
+ * with nothing printed (r0 NULL, r1 -1): localId is empty, has an empty level
+ * or a space; params or prvKey does not decode; hibeMsgMap is not one JSON
+ * object; no member other than "CT" begins with localId (the message went to
+ * another branch, or only above localId); the member is deeper than params
+ * allow; a key must be derived and prvKey is not of localId's depth; the member
+ * or "CT" is not base64 of a ciphertext, or "CT" is missing; the message does
+ * not authenticate: prvKey is another identity's or another organisation's,
+ * params are another organisation's and a key had to be derived, the member
+ * only began with localId, or the map was changed; no memory.
  */
 HIBE_WARN_UNUSED_RESULT DecryptHibeMsg_return DecryptHibeMsg(char* localId, int localIdLen,
                                                              char* params, int paramsLen,

@@ -13,7 +13,9 @@
  *   HibeListFree(&paramsList);
  *
  * Each list is written with the header, its user item "size" and the user items
- * "0", "1", ... in order.
+ * "0", "1", ... in order. A list that could not be built (p NULL, n 0) may be
+ * passed on: EncryptHibeMsg reads it as a list of no values and fails with
+ * "invalid parameters, receiverIds is nil" (or "... paramsList is nil").
  */
 #ifndef HIBE_HIBE_LIST_H
 #define HIBE_HIBE_LIST_H
@@ -27,8 +29,8 @@
 extern "C" {
 #endif
 
-/* A list blob: n bytes at p, from malloc. p is NULL (and n 0) when the list
-   could not be built. */
+/* A list blob: n bytes at p, from malloc; release it with HibeListFree. p is
+   NULL (and n 0) when the list could not be built. */
 typedef struct {
     char* p;
     int n;
@@ -72,10 +74,12 @@ static inline int64_t HibeListValueLen(const void* const* values, const int* len
 }
 
 /* The list of count values of valueType (HIBE_LIST_STRING or HIBE_LIST_BYTES);
-   lens NULL takes each value's length with strlen. Fails (p NULL) when count is
-   negative or above HIBE_LIST_MAX_VALUES, a value is NULL with a length above 0,
-   a length is negative or above HIBE_LIST_MAX_VALUE_LEN, the blob would exceed
-   INT_MAX bytes, or there is no memory. */
+   lens NULL takes each value's length with strlen, and a NULL value as empty.
+   count 0 gives a list of no values (values may then be NULL). Fails (p NULL)
+   when count is negative or above HIBE_LIST_MAX_VALUES, values is NULL with a
+   count above 0, a value is NULL with a length above 0, a length is negative or
+   above HIBE_LIST_MAX_VALUE_LEN, the blob would exceed INT_MAX bytes, or there
+   is no memory. The values are copied: they may go once the list is built. */
 static inline HibeList HibeListOf(int count, uint32_t valueType, const void* const* values,
                                   const int* lens) {
     HibeList list = {NULL, 0};
@@ -108,14 +112,15 @@ static inline HibeList HibeListOf(int count, uint32_t valueType, const void* con
     return list;
 }
 
-/* The receiver id list: count identity strings ("A/B/C"), each of lens[i] bytes,
-   or NUL-terminated when lens is NULL. */
+/* The receiver id list: count identity strings ("A/B/C"), each of lens[i] bytes
+   (any bytes), or NUL-terminated when lens is NULL. Fails as HibeListOf. */
 static inline HibeList HibeListOfStrings(int count, const char* const* ids, const int* lens) {
     return HibeListOf(count, HIBE_LIST_STRING, (const void* const*)ids, lens);
 }
 
 /* The params list: count params encodings (the bytes of params files), each of
-   lens[i] bytes. */
+   lens[i] bytes. An encoding holds bytes of value 0, which strlen cannot
+   measure: lens NULL fails when count is above 0. Fails as HibeListOf too. */
 static inline HibeList HibeListOfBytes(int count, const void* const* params, const int* lens) {
     if (lens == NULL && count > 0) {
         HibeList none = {NULL, 0};
@@ -124,7 +129,8 @@ static inline HibeList HibeListOfBytes(int count, const void* const* params, con
     return HibeListOf(count, HIBE_LIST_BYTES, params, lens);
 }
 
-/* Releases the blob and empties the list; a list that failed may be freed too. */
+/* Releases the blob and empties the list (p NULL, n 0), so that a second call
+   does nothing; a list that failed may be freed too. */
 static inline void HibeListFree(HibeList* list) {
     free(list->p);
     list->p = NULL;

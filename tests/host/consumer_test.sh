@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
 # Follows the README word for word, as a new user does on a fresh clone, then
-# checks what that installed.
+# checks what that installed, and that its uninstall took all of it away.
 #
 # The README's fenced blocks, by the words after the opening fence:
-#   sh          run, in order, in one shell that starts at the top of the copy
-#   sh norun    shown only (the system-wide install, the test command, the fuzzer)
-#   python      run with the shell's python3 at that point, program on standard input
-#   LANG PATH   the file PATH of the tree, word for word
-#   text        shown only
-# Any other block fails the test, so that a new block is run or marked.
+#   sh           run, in order, in one shell that starts at the top of the copy
+#   sh norun     shown only (the system-wide install, the install from a package
+#                index, the test command, the fuzzer)
+#   python       run with the shell's python3 at that point, program on standard input
+#   text output  what the sh or python block just before it prints (standard
+#                output and error together), compared byte for byte
+#   LANG PATH    the file PATH of the tree, word for word
+#   text         shown only
+# Any other block fails the test, so that a new block is run or marked. The
+# blocks under the heading "Uninstall" run last, after the checks that need the
+# install.
 #
 # The shell is the reader's, with what this machine lacks put in its
 # environment, not in the README: a scratch home directory as ~ and a scratch
-# TMPDIR (mktemp), nproc bounded to 4 (OMP_THREAD_LIMIT), and no package
-# registry: python3 is Debian's, "-m venv" makes an environment that sees
-# Debian's setuptools and wheel, and pip builds without isolation
-# (PIP_NO_BUILD_ISOLATION=0) and looks at no index.
+# TMPDIR (mktemp), nproc bounded to 4 (OMP_THREAD_LIMIT), and python3 Debian's
+# own, as on a Debian machine. The machine reaches no package registry, so the
+# README's offline install of the Python package is the one that runs; none of
+# this machine's pip settings (PIP_*) is passed on.
 #
-# After the README: the installed files and symbols, that the library-only
+# After the README: the installed files and symbols as they were before the
+# uninstall, that the uninstall left no file of them, that the library-only
 # build looked for neither GoogleTest nor Google Benchmark, and that the copy
 # shows no file git does not ignore.
 #
@@ -39,83 +45,126 @@ git -C "$clone" init -q
 git -C "$clone" add -A
 git -C "$clone" -c user.name=consumer -c user.email=consumer@localhost commit -q -m "tree under test"
 
-# The blocks: blocks/NN holds the NNth, blocks/index "NN README-LINE LANG [WORD]".
+# The blocks: blocks/NN holds the NNth, blocks/index "NN README-LINE LAST LANG [WORD]",
+# LAST 1 for a block under the heading "Uninstall".
 blocks=$scratch/blocks
-mkdir -p "$blocks"
+mkdir -p "$blocks" "$scratch/printed"
 awk -v dir="$blocks" '
+  /^#+ / && !inside { last = ($0 ~ /^#+ Uninstall$/) }
   /^```/ && !inside { inside = 1; n++; file = sprintf("%s/%02d", dir, n)
-                      printf "%02d %d %s\n", n, NR, substr($0, 4) > (dir "/index"); printf "" > file; next }
+                      printf "%02d %d %d %s\n", n, NR, last, substr($0, 4) > (dir "/index"); printf "" > file; next }
   /^```$/ && inside { inside = 0; close(file); next }
   inside { print > file }
   END { if (inside) { print "README: a block is not closed" > "/dev/stderr"; exit 1 } }
 ' "$clone/README.md"
 
+ids=() lines=() lasts=() kinds=()
+while read -r n line last lang word rest; do
+  where="README line $line"
+  [[ -z ${rest:-} ]] || { echo "$where: more than two words after the fence" >&2; exit 1; }
+  kind="$lang ${word:-}"
+  case $kind in
+    "sh "|"sh norun"|"python "|"text "|"text output") ;;
+    *)
+      if [[ -n ${word:-} && -f $clone/$word ]]; then
+        diff -u --label "$word" --label "$where" "$clone/$word" "$blocks/$n" >&2 ||
+          { echo "$where: the block is not the file $word" >&2; exit 1; }
+        kind=file
+      else
+        echo "$where: a block of no known kind: $kind" >&2
+        exit 1
+      fi ;;
+  esac
+  ids+=("$n") lines+=("$line") lasts+=("$last") kinds+=("$kind")
+done <"$blocks/index"
+
+# The session's lines that run block i: sourced in the session's shell (sh) or
+# given to python3; when a "text output" block follows, what it prints goes to
+# printed/NN, is shown, and must be that block.
+run_block() {
+  local i=$1 n=${ids[$1]} output=""
+  if [[ ${kinds[$1 + 1]:-} == "text output" ]]; then
+    output=$scratch/printed/$n
+  fi
+  echo "echo '## README line ${lines[$i]}'"
+  echo "echo $n >'$scratch/current'"
+  case ${kinds[$i]} in
+    "sh ")     echo ". '$blocks/$n'${output:+ >'$output' 2>&1}" ;;
+    "python ") echo "python3 - <'$blocks/$n'${output:+ >'$output' 2>&1}" ;;
+  esac
+  if [[ -n $output ]]; then
+    echo "cat '$output'; rm '$scratch/current'"
+    echo "diff -u --label 'README line ${lines[$i + 1]}' --label printed '$blocks/${ids[$i + 1]}' '$output'"
+  fi
+}
+
 session=$scratch/session.sh
 python_blocks=()
+deferred=()
 {
   echo "set -eo pipefail"
   echo "cd '$clone'"
-  while read -r n line lang word rest; do
-    where="README line $line"
-    [[ -z ${rest:-} ]] || { echo "$where: more than two words after the fence" >&2; exit 1; }
-    case "$lang ${word:-}" in
-      "sh ")       echo "echo '## $where'"; echo ". '$blocks/$n'" ;;
-      "sh norun")  ;;
-      "python ")   echo "echo '## $where'"; echo "python3 - <'$blocks/$n'"; python_blocks+=("$n") ;;
-      "text ")     ;;
-      *)
-        if [[ -n ${word:-} && -f $clone/$word ]]; then
-          diff -u --label "$word" --label "$where" "$clone/$word" "$blocks/$n" >&2 ||
-            { echo "$where: the block is not the file $word" >&2; exit 1; }
-        else
-          echo "$where: a block of no known kind: $lang ${word:-}" >&2
-          exit 1
-        fi ;;
+  for i in "${!ids[@]}"; do
+    case ${kinds[$i]} in
+      "sh "|"python ") ;;
+      "text output")
+        ((i > 0)) && [[ ${kinds[$i - 1]} == "sh " || ${kinds[$i - 1]} == "python " ]] ||
+          { echo "README line ${lines[$i]}: a text output block after no sh or python block" >&2; exit 1; }
+        continue ;;
+      *) continue ;;
     esac
-  done <"$blocks/index"
+    [[ ${kinds[$i]} == "python " ]] && python_blocks+=("${ids[$i]}")
+    if [[ ${lasts[$i]} == 1 ]]; then deferred+=("$i"); else run_block "$i"; fi
+  done
   ((${#python_blocks[@]})) || { echo "README: no python block" >&2; exit 1; }
+  ((${#deferred[@]})) || { echo "README: no block under the heading Uninstall" >&2; exit 1; }
   # Once more from the folder above the checkout named hibe: the installed
   # package is imported, not the folder.
   echo "echo '## the python blocks from the folder above the checkout'"
   echo "cd '$scratch'"
-  for n in "${python_blocks[@]}"; do echo "python3 - <'$blocks/$n'"; done
+  for n in "${python_blocks[@]}"; do echo "python3 - <'$blocks/$n' >/dev/null"; done
   echo "cd '$clone'"
-  # The package's version is the library's, and the program builds without a warning.
+  # The package's version is the library's, and the programs build without a warning.
   echo '[[ $(python3 -c "import hibe; print(hibe.__version__)") == $(pkg-config --modversion hibe) ]]'
-  echo 'cc -std=c11 -Wall -Wextra -Werror examples/hello/hello.c $(pkg-config --cflags --libs hibe) -o /dev/null'
+  echo 'for c in examples/hello/hello.c examples/encrypt_reason.c; do'
+  echo '  cc -std=c11 -Wall -Wextra -Werror "$c" $(pkg-config --cflags --libs hibe) -o /dev/null'
+  echo 'done'
+  # What the install put in place, kept for the checks below; then the uninstall.
+  echo "cp -a \"\$HOME/.local\" '$scratch/installed-prefix'"
+  for i in "${deferred[@]}"; do run_block "$i"; done
   echo "echo '## the README ran to its end'"
 } >"$session"
 
 home=$scratch/home
 mkdir -p "$home" "$scratch/tmp" "$scratch/bin"
-cat >"$scratch/bin/python3" <<'SH'
-#!/bin/sh
-# Debian's interpreter, whatever else is on PATH; its virtual environments see
-# Debian's setuptools and wheel, since no package registry is reached.
-if [ "$1" = -m ] && [ "$2" = venv ]; then
-  shift 2
-  exec /usr/bin/python3 -m venv --system-site-packages "$@"
-fi
-exec /usr/bin/python3 "$@"
-SH
-chmod +x "$scratch/bin/python3"
+# Debian's interpreter, whatever else this machine puts first on PATH.
+ln -s /usr/bin/python3 "$scratch/bin/python3"
 
 log=$scratch/session.log
+pip_settings=()
+for name in $(compgen -e); do
+  [[ $name == PIP_* ]] && pip_settings+=(-u "$name")
+done
 if ! env -u PKG_CONFIG_PATH -u CMAKE_PREFIX_PATH -u LD_LIBRARY_PATH -u LD_PRELOAD -u HIBE_LIBRARY \
-         -u PYTHONPATH -u PYTHONHOME -u VIRTUAL_ENV -u CMAKE_BUILD_PARALLEL_LEVEL -u MAKEFLAGS \
+         -u PYTHONPATH -u PYTHONHOME -u PYTHONUNBUFFERED -u VIRTUAL_ENV \
+         -u CMAKE_BUILD_PARALLEL_LEVEL -u MAKEFLAGS "${pip_settings[@]}" \
          HOME="$home" TMPDIR="$scratch/tmp" PATH="$scratch/bin:$PATH" OMP_THREAD_LIMIT=4 \
-         PIP_NO_BUILD_ISOLATION=0 PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1 \
          bash "$session" >"$log" 2>&1; then
   cat "$log"
+  current=$(cat "$scratch/current" 2>/dev/null || true)
+  if [[ -n $current && -f $scratch/printed/$current ]]; then
+    echo "## what that block printed"
+    cat "$scratch/printed/$current"
+  fi
   echo "the README failed at the block after the last '## README line' above ($log)"
   exit 1
 fi
 grep -E '^## |^hello, A/B$' "$log"
 tail -1 "$log" | grep -qx '## the README ran to its end'
 
-# Exactly the interface is installed under the README's prefix, and the object
+# Exactly the interface was installed under the README's prefix, and the object
 # answers to its SONAME.
-prefix=$home/.local
+prefix=$scratch/installed-prefix
 (cd "$prefix" && find . -type f -o -type l | sed 's/hibeTargets-[a-z]*[.]/hibeTargets-CONFIG./' | sort) \
   >"$scratch/installed"
 diff -u - "$scratch/installed" <<'LIST'
@@ -140,6 +189,14 @@ HibeSetup@@HIBE_0
 KeyGenFromMaster@@HIBE_0
 ReadKey@@HIBE_0
 LIST
+
+# The README's uninstall took all of it away again.
+left=$(cd "$home/.local" && find . -type f -o -type l)
+if [[ -n $left ]]; then
+  echo "the README's uninstall left:"
+  echo "$left"
+  exit 1
+fi
 
 # The library-only build did not look for GoogleTest or Google Benchmark.
 if grep -E '^(GTest|benchmark)_DIR' "$clone/build/CMakeCache.txt"; then

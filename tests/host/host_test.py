@@ -8,6 +8,7 @@ import os
 import pathlib
 import shutil
 import sys
+import tempfile
 import threading
 import unittest
 from unittest import mock
@@ -23,6 +24,25 @@ DATA = None
 def data(name):
     with open(os.path.join(DATA, name), "rb") as f:
         return f.read()
+
+
+def written_to_fd1(call, *args):
+    """What call writes to file descriptor 1 (a temporary file meanwhile), and
+    the HibeError it raised or None."""
+    sys.stdout.flush()
+    saved = os.dup(1)
+    with tempfile.TemporaryFile() as text:
+        os.dup2(text.fileno(), 1)
+        try:
+            call(*args)
+            error = None
+        except hibe.HibeError as e:
+            error = e
+        finally:
+            os.dup2(saved, 1)
+            os.close(saved)
+        text.seek(0)
+        return text.read(), error
 
 
 class HostTest(unittest.TestCase):
@@ -45,12 +65,16 @@ class HostTest(unittest.TestCase):
             self.assertEqual(r.r1, -1)
         else:
             self.assertGreaterEqual(r.r1, 0)
-        return self.lib.take(r)
+        return self.lib._take(r)
 
     def assertFails(self, function, result, call, *args):
         with self.assertRaises(hibe.HibeError) as caught:
             call(*args)
         self.assertEqual((caught.exception.function, caught.exception.result), (function, result))
+        if function != "EncryptHibeMsg":
+            # The library gives no reason: the error names every cause of the README's table.
+            self.assertEqual(caught.exception.reason, hibe.REASONS[function])
+            self.assertIn(hibe.REASONS[function], str(caught.exception))
 
     def test_first_call_after_load(self):
         data = self.take(self.first_read)
@@ -98,6 +122,78 @@ class HostTest(unittest.TestCase):
         params = data("org.params")
         self.assertFails("EncryptHibeMsg", b"null", self.lib.encrypt, b"", [("A", params)])
         self.assertFails("EncryptHibeMsg", b"null", self.lib.encrypt, b"m", [("A", b"x" * 64)])
+
+    def test_encryption_error_names_the_cause_that_the_library_writes(self):
+        params = data("org.params")
+        other = self.lib.read_key(self.setup_org("other")[1])
+        zero_h = params[:-64] + bytes(64)
+        bad_points = params[:384] + b"\x01" * 192  # the right length, no points
+        cases = [
+            ("params of no params length first", b"", [("A", params[:100])]),
+            ("empty plaintext", b"", [("A", params)]),
+            ("no receivers", b"m", []),
+            ("empty identity", b"m", [("A", params), ("", params)]),
+            ("empty level", b"m", [("a//b", params)]),
+            ("trailing separator", b"m", [("a/", params)]),
+            ("space", b"m", [(" a", params)]),
+            ("identities before depths", b"m", [("A/B/C/D", params), ("a b", params)]),
+            ("byte FF", b"m", [(b"A/\xff", params)]),
+            ("encoded surrogate", b"m", [(b"\xed\xa0\x80", params)]),
+            ("overlong", b"m", [(b"\xc0\xaf", params)]),
+            ("above U+10FFFF", b"m", [(b"\xf4\x90\x80\x80", params)]),
+            ("reserved", b"m", [("CT", params)]),
+            ("too deep", b"m", [("A/B/C/D", params)]),
+            ("identity element", b"m", [("X", params), ("A", zero_h)]),
+            ("depth before identity element", b"m", [("A/B/C/D", zero_h)]),
+            ("related, other params", b"m", [("A", params), ("X", other), ("A/B", other)]),
+            ("equal, other params", b"m", [("eng", params), ("eng", other)]),
+            ("descendant first", b"m", [("A/B", params), ("Y", params), ("A", other)]),
+        ]
+        for name, plaintext, receivers in cases:
+            with self.subTest(name):
+                text, error = written_to_fd1(self.lib.encrypt, plaintext, receivers)
+                self.assertIsNotNone(error)
+                self.assertNotEqual(text, b"")
+                # The library's text; bytes of an identity that are not UTF-8 show as \xNN.
+                self.assertEqual(error.reason, text.decode("utf-8", "backslashreplace"))
+                self.assertIn(error.reason, str(error))
+        # Params whose points do not decode: the module cannot tell, the library can.
+        text, error = written_to_fd1(self.lib.encrypt, b"m", [("A", bad_points)])
+        self.assertEqual(text, b"failed to unmarshal params")
+        self.assertEqual(error.reason, hibe.REASONS["EncryptHibeMsg"])
+        self.assertIn("descriptor 1", error.reason)
+
+    def test_identity_error_tells_which_identities_can_receive(self):
+        params = data("org.params")
+        receivers = ["A", "A/B/C", "a#b", "A/CT", "\u00fc/\u00e9", "a\tb", "a\x00b", "..", "x" * 300,
+                     "", "/a", "a/", "a//b", " a", "a b", "CT", b"\xff", b"\xe2\x82", "A/B/C/D"]
+        for identity in receivers:
+            with self.subTest(identity=identity):
+                text, error = written_to_fd1(self.lib.encrypt, b"m", [(identity, params)])
+                expected = hibe.identity_error(identity, params)
+                self.assertEqual(expected, None if error is None else error.reason)
+                if expected is not None:
+                    self.assertEqual(expected, text.decode("utf-8", "backslashreplace"))
+        self.assertIsNone(hibe.identity_error("A/B/C/D"))  # no params, no depth
+        self.assertEqual(hibe.identity_error("A", b"p" * 100), "failed to unmarshal params")
+
+    def test_map_length_is_the_length_of_the_map(self):
+        params = data("org.params")
+        # Escaped identities, and lists that refinement shortens.
+        receivers = [["A"], ["A/B", "X"], ["a<b>&c", 'q"\\', "t\tn\n\x01", "s\u2028\u2029"],
+                     ["A", "A/B"], ["X", "A", "A/B/C", "A/B", "X", "AB/C"], ["R/%d" % n for n in range(40)]]
+        for size in [1, 5, 93, 94, 127, 128, 220, 221, 255, 256, 65500, 65536, 70000]:
+            for ids in receivers:
+                with self.subTest(size=size, ids=ids[:3]):
+                    plaintext = bytes(size)
+                    id_blob = hibe.list_blob([i.encode() for i in ids], hibe.STRING)
+                    params_blob = hibe.list_blob([params] * len(ids), hibe.BYTES)
+                    text = self.lib._take(self.lib.lib.EncryptHibeMsg(
+                        plaintext, size, id_blob, len(id_blob), params_blob, len(params_blob), 0))
+                    refined = hibe._refine([i.encode() for i in ids], [params] * len(ids))[0]
+                    self.assertEqual(len(text), hibe._map_length(size, [r for r, _ in refined]))
+                    self.assertEqual(sorted(json.loads(text)),
+                                     sorted(["CT"] + [r.decode() for r, _ in refined]))
 
     def test_known_answer_map(self):
         params, msg_map = data("org.params"), data("map-A#B#C.json")
