@@ -7,14 +7,18 @@
  *   sizes (no status line has gone into one) and decrypt.
  * - A broken pipe: the child's standard output is a pipe whose reader has gone,
  *   as when the host's log collector has exited. The setup returns 0 and the
- *   child lives on with its signal mask and SIGPIPE disposition as they were:
- *   SIGPIPE at its default action, or a handler of the host's that is never
- *   called; or SIGPIPE blocked, where a SIGPIPE that the host had pending
- *   before the call is still pending after it, and none is left when it had
- *   none. The organisation is complete.
+ *   child lives on with its signal mask, SIGPIPE disposition and the output's
+ *   flags as they were: SIGPIPE at its default action (with the output blocking
+ *   or not), or a handler of the host's that is never called; or SIGPIPE
+ *   blocked, where the SIGPIPEs that the host had pending before the call (for
+ *   its thread, for the process, or both) are still pending after it, and none
+ *   is left when it had none. Once the host unblocks SIGPIPE, its handler runs
+ *   exactly once for each signal that the host had pending: the call took its
+ *   own signal off, and none of the host's.
  *
  *   streams_test path/to/libhibe.so scratch-directory
  */
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -72,13 +76,34 @@ static void closedStreams(const char* scratch) {
     }
 }
 
-/* How the host treats SIGPIPE when its output pipe breaks. */
-typedef enum { kDefault, kHandler, kBlocked, kBlockedPending } Host;
+/* How the host treats SIGPIPE when its output pipe breaks: its disposition,
+   whether it blocks SIGPIPE, which SIGPIPEs it has pending before the call,
+   and whether its output is non-blocking. */
+typedef struct {
+    const char* name;
+    int handler;         /* a handler of the host's, else the default action */
+    int blocked;         /* SIGPIPE blocked */
+    int raised;          /* pending for the thread by raise, with no handler */
+    int threadPending;   /* pending for the thread by pthread_kill */
+    int processPending;  /* pending for the process by kill */
+    int nonblocking;     /* standard output O_NONBLOCK */
+} PipeHost;
+
+static const PipeHost pipeHosts[] = {
+    {"pipe-default", 0, 0, 0, 0, 0, 0},
+    {"pipe-handler", 1, 0, 0, 0, 0, 0},
+    {"pipe-blocked", 0, 1, 0, 0, 0, 0},
+    {"pipe-blocked-pending", 0, 1, 1, 0, 0, 0},
+    {"pipe-blocked-thread-pending", 1, 1, 0, 1, 0, 0},
+    {"pipe-blocked-process-pending", 1, 1, 0, 0, 1, 0},
+    {"pipe-blocked-both-pending", 1, 1, 0, 1, 1, 0},
+    {"pipe-default-nonblocking", 0, 0, 0, 0, 0, 1},
+};
 
 static volatile sig_atomic_t handled = 0;
 static void onSigpipe(int sig) {
     (void)sig;
-    handled = 1;
+    ++handled;
 }
 
 /* Whether SIGPIPE is pending for the calling thread or the process. */
@@ -87,32 +112,37 @@ static int sigpipePending(void) {
     return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
 }
 
-/* Sets up "org" with standard output a pipe without a reader; 0 when the
-   child's signal state after the call is exactly what it was before. */
-static int withBrokenPipe(const char* root, int host) {
+/* Sets up "org" with standard output a pipe without a reader, the host set up
+   as pipeHosts[which] says; 0 when the child's signal state and output flags
+   after the call are exactly what they were before, and the host's handler
+   then runs once for each SIGPIPE it had pending. */
+static int withBrokenPipe(const char* root, int which) {
+    const PipeHost* host = &pipeHosts[which];
     int fds[2];
     if (pipe(fds) != 0) return 10;
     close(fds[0]);
     if (dup2(fds[1], 1) != 1) return 11;
     close(fds[1]);
+    if (host->nonblocking && fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK) != 0) return 12;
 
-    if (host == kHandler) {
+    if (host->handler) {
         struct sigaction sa;
         memset(&sa, 0, sizeof sa);
         sa.sa_handler = onSigpipe;
         sigaction(SIGPIPE, &sa, NULL);
     }
-    if (host == kBlocked || host == kBlockedPending) {
-        sigset_t pipeOnly;
-        sigemptyset(&pipeOnly);
-        sigaddset(&pipeOnly, SIGPIPE);
-        sigprocmask(SIG_BLOCK, &pipeOnly, NULL);
-    }
-    if (host == kBlockedPending) raise(SIGPIPE);
+    sigset_t pipeOnly;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    if (host->blocked) sigprocmask(SIG_BLOCK, &pipeOnly, NULL);
+    if (host->raised) raise(SIGPIPE);
+    if (host->threadPending) pthread_kill(pthread_self(), SIGPIPE);
+    if (host->processPending) kill(getpid(), SIGPIPE);
     sigset_t maskBefore, maskAfter;
     struct sigaction actionBefore, actionAfter;
     sigprocmask(SIG_BLOCK, NULL, &maskBefore);
     sigaction(SIGPIPE, NULL, &actionBefore);
+    const int flagsBefore = fcntl(1, F_GETFL);
 
     if (hibe.setup(kDepth, ref("org"), ref(root)) != 0) return 1;
 
@@ -123,23 +153,22 @@ static int withBrokenPipe(const char* root, int host) {
     }
     if (actionBefore.sa_handler != actionAfter.sa_handler) return 3;
     if (handled) return 4;
-    if (sigpipePending() != (host == kBlockedPending)) return 5;
+    const int hostPending = host->raised + host->threadPending + host->processPending;
+    if (sigpipePending() != (hostPending > 0)) return 5;
+    if (fcntl(1, F_GETFL) != flagsBefore) return 6;
+    if (host->handler && host->blocked) {
+        sigprocmask(SIG_UNBLOCK, &pipeOnly, NULL);
+        if (handled != hostPending) return 7;
+    }
     return 0;
 }
 
 static void brokenPipe(const char* scratch) {
-    static const struct {
-        Host host;
-        const char* name;
-    } hosts[] = {{kDefault, "pipe-default"},
-                 {kHandler, "pipe-handler"},
-                 {kBlocked, "pipe-blocked"},
-                 {kBlockedPending, "pipe-blocked-pending"}};
-    for (size_t i = 0; i < sizeof hosts / sizeof hosts[0]; ++i) {
+    for (size_t i = 0; i < sizeof pipeHosts / sizeof pipeHosts[0]; ++i) {
         char root[4096], where[128];
-        joinPath(root, scratch, hosts[i].name);
-        const int status = inChild(withBrokenPipe, root, (int)hosts[i].host);
-        snprintf(where, sizeof where, "%s (child status %d)", hosts[i].name, status);
+        joinPath(root, scratch, pipeHosts[i].name);
+        const int status = inChild(withBrokenPipe, root, (int)i);
+        snprintf(where, sizeof where, "%s (child status %d)", pipeHosts[i].name, status);
         EXPECT(status == 0, where);
         EXPECT(orgIsConsistent(root, "org", "A/B"), where);
     }
