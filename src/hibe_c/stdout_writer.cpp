@@ -1,6 +1,7 @@
 #include "hibe_c/stdout_writer.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,13 +16,35 @@
 namespace hibe_c {
 namespace {
 
+// Waits until descriptor 1 can take more bytes, or has an error or a hang-up,
+// which the next write then reports; false, with errno set, when it cannot wait.
+bool awaitWritable() {
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    for (;;) {
+        const int ready = ::poll(&out, 1, -1);
+        if (ready > 0 && (out.revents & POLLNVAL) != 0) {
+            errno = EBADF;
+            return false;
+        }
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+}
+
 // Writes all of text to descriptor 1, continuing after partial writes and EINTR;
-// false, with errno set, when a write fails.
+// false, with errno set, when a write fails. A descriptor that is non-blocking
+// (a holder of the same open file set O_NONBLOCK: Node.js does on its output
+// pipe) fails a write into a full pipe with EAGAIN: then this waits with poll
+// until it can take more and goes on, as a write to a blocking descriptor
+// waits, rather than dropping the line. The host's file status flags are
+// never changed: other holders of that open file rely on them.
 bool writeWhole(std::string_view text) {
     while (!text.empty()) {
         const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
         if (n >= 0) {
             text.remove_prefix(static_cast<std::size_t>(n));
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!awaitWritable()) return false;
         } else if (errno != EINTR) {
             return false;
         }

@@ -11,9 +11,10 @@
 namespace hibe_c {
 
 // Hands text to file descriptor 1 in one write (continuing only after a partial
-// write), without any buffer of the library's own. A write that fails (no
-// standard output, a pipe without a reader) is dropped, and raises no SIGPIPE in
-// the host (see stdout_writer.cpp).
+// write), without any buffer of the library's own. On a non-blocking descriptor
+// that is full it waits until the descriptor can take more, as a blocking write
+// would. A write that fails (no standard output, a pipe without a reader) is
+// dropped, and raises no SIGPIPE in the host (see stdout_writer.cpp).
 void WriteStdout(std::string_view text);
 
 }  // namespace hibe_c

@@ -15,12 +15,21 @@
  *   is left when it had none. Once the host unblocks SIGPIPE, its handler runs
  *   exactly once for each signal that the host had pending: the call took its
  *   own signal off, and none of the host's.
+ * - A non-blocking output (Node.js makes its stdout pipe non-blocking): a
+ *   reader drains the pipe slowly while the child makes several hundred setups;
+ *   every status line arrives whole and in order, and the output is still
+ *   non-blocking afterwards.
  *
  *   streams_test path/to/libhibe.so scratch-directory
  */
+#define _GNU_SOURCE /* F_SETPIPE_SZ */
+#include <errno.h>
 #include <pthread.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include "host_expect.h"
 #include "host_lib.h"
@@ -174,6 +183,126 @@ static void brokenPipe(const char* scratch) {
     }
 }
 
+/* The setups of the non-blocking output and the pipe's capacity: the least
+   Linux allows, one page, which the reader lets fill before it drains it, a
+   few bytes at a time. */
+enum { kSlowSetups = 300, kSlowPipeBytes = 4096, kSlowReadBytes = 64 };
+enum { kSlowTimeLimitSeconds = 300 };
+static const long kSlowReadMicros = 100, kSlowWaitMicros = 1000;
+
+static void sleepMicros(long micros) {
+    struct timespec t = {micros / 1000000, (micros % 1000000) * 1000};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+/* Writes the status lines of the setup of org under root, as the setup writes
+   them, to out; their length. */
+static size_t statusLines(char* out, size_t room, const char* root, const char* org) {
+    return (size_t)snprintf(out, room,
+                            "[%s params] storage file path: %s/%s/%s.params\n"
+                            "[%s masterKey] storage file path: %s/%s/%s.masterKey\n",
+                            org, root, org, org, org, root, org, org);
+}
+
+/* The child: standard output the write end out of a pipe, made non-blocking;
+   kSlowSetups setups under root. 0 when all returned 0 and the output is still
+   non-blocking. */
+static int setupsToSlowReader(const char* root, int out) {
+    alarm(kSlowTimeLimitSeconds);
+    if (dup2(out, 1) != 1) return 10;
+    close(out);
+    if (fcntl(1, F_SETPIPE_SZ, kSlowPipeBytes) < 0) return 11;
+    if (fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK) != 0) return 12;
+    for (int i = 0; i < kSlowSetups; ++i) {
+        char org[32];
+        snprintf(org, sizeof org, "org%d", i);
+        if (hibe.setup(1, ref(org), ref(root)) != 0) return 1;
+    }
+    return (fcntl(1, F_GETFL) & O_NONBLOCK) ? 0 : 2;
+}
+
+/* How many bytes the pipe at in holds. */
+static int heldIn(int in) {
+    int held = 0;
+    if (ioctl(in, FIONREAD, &held) != 0) _exit(2);
+    return held;
+}
+
+/* Reads in until end of file, into the file at path. It waits until the pipe
+   holds at least full bytes, so full that the next status line cannot go in
+   (the writer meets EAGAIN), and then drains it a few bytes at a time until it
+   is empty. */
+static void drainSlowly(int in, int full, const char* path) {
+    alarm(kSlowTimeLimitSeconds);
+    FILE* file = fopen(path, "w");
+    if (file == NULL) _exit(1);
+    char chunk[kSlowReadBytes];
+    for (;;) {
+        struct pollfd hangUp = {in, POLLIN, 0};
+        while (poll(&hangUp, 1, 0) < 0 && errno == EINTR) {
+        }
+        const int writerDone = (hangUp.revents & POLLHUP) != 0;
+        if (heldIn(in) == 0 && writerDone) break;
+        if (heldIn(in) < full && !writerDone) {
+            sleepMicros(kSlowWaitMicros);
+            continue;
+        }
+        while (heldIn(in) > 0) {
+            ssize_t n = read(in, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) _exit(3);
+            fwrite(chunk, 1, (size_t)n, file);
+            sleepMicros(kSlowReadMicros);
+        }
+    }
+    _exit(fclose(file) != 0);
+}
+
+static void nonblockingOutput(const char* scratch) {
+    char root[4096], received[4096];
+    joinPath(root, scratch, "nonblocking");
+    joinPath(received, scratch, "nonblocking-output");
+    const size_t room = 2 * strlen(root) + 256;
+    char* expected = malloc(kSlowSetups * room);
+    char* got = malloc(kSlowSetups * room + 1);
+    if (expected == NULL || got == NULL) abort();
+    size_t expectedLength = 0;
+    for (int i = 0; i < kSlowSetups; ++i) {
+        char org[32];
+        snprintf(org, sizeof org, "org%d", i);
+        expectedLength += statusLines(expected + expectedLength, room, root, org);
+    }
+    /* Both lines of the longest name are longer than any one line. */
+    char org[32];
+    snprintf(org, sizeof org, "org%d", kSlowSetups - 1);
+    const int full = kSlowPipeBytes + 1 - (int)statusLines(got, room, root, org);
+
+    int fds[2];
+    if (pipe(fds) != 0) abort();
+    pid_t reader = fork();
+    if (reader < 0) abort();
+    if (reader == 0) {
+        close(fds[1]);
+        drainSlowly(fds[0], full, received);
+    }
+    close(fds[0]);
+    EXPECT(inChild(setupsToSlowReader, root, fds[1]) == 0, "nonblocking");
+    close(fds[1]);
+    int status = 0;
+    waitpid(reader, &status, 0);
+    EXPECT(WIFEXITED(status) && WEXITSTATUS(status) == 0, "nonblocking reader");
+
+    FILE* file = fopen(received, "r");
+    size_t gotLength = file != NULL ? fread(got, 1, kSlowSetups * room + 1, file) : 0;
+    if (file != NULL) fclose(file);
+    EXPECT(gotLength == expectedLength, "nonblocking: every byte of every line");
+    EXPECT(gotLength == expectedLength && memcmp(got, expected, gotLength) == 0,
+           "nonblocking: the lines as written");
+    free(expected);
+    free(got);
+}
+
 int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: %s path/to/libhibe.so scratch-directory\n", argv[0]);
@@ -188,6 +317,7 @@ int main(int argc, char** argv) {
     silenceStdout();
     closedStreams(scratch);
     brokenPipe(scratch);
+    nonblockingOutput(scratch);
     fprintf(stderr, "%d failures\n", failures);
     return failures == 0 ? 0 : 1;
 }
