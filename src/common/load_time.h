@@ -18,7 +18,10 @@ union LoadTimeSlot {
     constexpr LoadTimeSlot() : none() {}
     ~LoadTimeSlot() {}
 
-    // Builds the value; called exactly once, by the owning start-up step.
+    // Builds the value; called by the owning start-up step, once per process. A
+    // child whose fork cut that step off runs it again: the value is then built
+    // over what the cut left, which is dropped, never destroyed (it may be half
+    // built).
     template <typename... Args>
     T& Emplace(Args&&... args) {
         return *std::construct_at(&value, std::forward<Args>(args)...);

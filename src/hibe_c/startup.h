@@ -10,7 +10,11 @@
 // steps, never inside one. Calls hold no lock of their own, and nothing that a
 // child could inherit locked (startup.cpp says what a call may hold at a fork).
 // A child whose parent had not finished the start-up runs the rest of it on the
-// thread of its first call.
+// thread of its first call. So does the child of a fork that runs no fork
+// handler (_Fork, clone, the fork system call), which may cut a step off: the
+// start-up remembers the process that started its thread, and in any other
+// process a call makes the start-up's state its own and runs the step again
+// from its start, and exit waits for no thread of another process.
 #pragma once
 
 namespace hibe_c {
