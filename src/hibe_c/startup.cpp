@@ -54,15 +54,25 @@ constexpr void (*kStartupSteps[])() = {
 };
 constexpr std::size_t kStepCount = std::size(kStartupSteps);
 
+// The first steps, which enter OpenSSL's process-wide state (crypto::init), run
+// on the loading thread before the load returns, and the start-up thread runs
+// the rest. OpenSSL sets that state up the first time under once-guards and
+// locks of its own, which no step can make restartable: a fork that runs no
+// fork handler and lands while the start-up thread is inside one leaves a child
+// that waits for ever when it runs the step again. Done before dlopen returns,
+// no fork made after it has returned can land there; the load waits for them,
+// and the steps after them touch only the library's own memory and the C heap.
+constexpr std::size_t kStepsAtLoad = 1;
+
 // Blocks every signal on the calling thread while it exists and then restores
 // the thread's own mask. It is held wherever a thread may hold the frame's lock
 // outside a fork, so that no handler of the host runs on a thread that holds it
 // (a handler that forked would wait for a lock that its own thread holds). It
 // touches a host thread's mask only before the library is ready: while the
-// loading thread creates the start-up thread (which keeps every signal blocked
-// for its whole life), and while a call waits for readiness. The fork host test
-// checks that every host thread has its own mask back after loading, after its
-// calls and after a fork.
+// loading thread runs the first steps and creates the start-up thread (which
+// keeps every signal blocked for its whole life), and while a call waits for
+// readiness. The fork host test checks that every host thread has its own mask
+// back after loading, after its calls and after a fork.
 class SignalsBlocked {
 public:
     SignalsBlocked() {
@@ -339,11 +349,12 @@ void awaitStartupThreadAtExit() {
 }
 
 // Runs when the shared object is loaded: installs the fork handlers and the exit
-// wait, and starts the start-up on a thread of the library's own, returning at
-// once. That thread starts with every signal blocked (the loading thread's mask
-// is blocked only while it creates it), so no handler of the host ever runs on
-// it. If no thread can be started, the start-up runs here instead, so the
-// library still becomes ready.
+// wait, runs the steps that enter OpenSSL (kStepsAtLoad), and starts the rest of
+// the start-up on a thread of the library's own, returning without waiting for
+// it. That thread starts with every signal blocked (the loading thread's mask
+// is blocked only while it runs those steps and creates the thread), so no
+// handler of the host ever runs on it. If no thread can be started, the
+// start-up runs here instead, so the library still becomes ready.
 __attribute__((constructor)) void startOnLoad() {
     Frame& f = frameSlot.Emplace();
     f.owner.store(::getpid(), std::memory_order_release);
@@ -352,6 +363,7 @@ __attribute__((constructor)) void startOnLoad() {
     try {
         const SignalsBlocked blocked;
         std::lock_guard lock(f.mu);
+        while (f.stepsDone < kStepsAtLoad) runStep(f);
         f.thread = std::thread(startupThread);
         f.runner = true;
     } catch (...) {

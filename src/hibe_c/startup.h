@@ -1,7 +1,8 @@
 // Start-up and readiness of the library, and the frame of every exported call.
 //
-// Loading the shared object starts RunStartup on a thread of the library's own;
-// every exported call holds a CallScope, which first waits until the library is
+// Loading the shared object runs the start-up steps that enter OpenSSL on the
+// loading thread and starts the rest on a thread of the library's own; every
+// exported call holds a CallScope, which first waits until the library is
 // ready. Readiness is set once and never cleared; once it is set, a call takes
 // no lock at all.
 //

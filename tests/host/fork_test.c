@@ -24,7 +24,9 @@
  *   once while it forks a grandchild the same way, which calls ReadKey too.
  *   Each ends; the parent waits for it with a time limit and kills it when it
  *   is stuck (a child waiting inside the library has every signal blocked, so
- *   an alarm of its own could not end it).
+ *   an alarm of its own could not end it). The sanitizer runtimes do not see
+ *   such forks (see rawForks): the AddressSanitizer build forks only once the
+ *   start-up thread has ended, and the ThreadSanitizer build not at all.
  *
  * The host's own threads allocate or free memory, and end, only while no fork
  * is under way: the sanitizers' allocators, unlike the C library's, leave a lock
@@ -41,6 +43,7 @@
  *   fork_test path/to/libhibe.so scratch-directory [processes [long-call-MiB]]
  */
 #define _GNU_SOURCE  /* pthread_rwlockattr_setkind_np */
+#include <dirent.h>
 #include <errno.h>
 #include <pthread.h>
 #include <semaphore.h>
@@ -523,8 +526,8 @@ static int exitRightAfterLoading(const char* dir) {
     exit(0);
 }
 
-/* The forks that run no fork handler, what their child does, and the file that
-   the children read with ReadKey. */
+/* rawForks: the forks that run no fork handler, what their child does, and the
+   file that the children read with ReadKey. */
 typedef enum { kRawChildExits, kRawChildReads, kRawChildThreads } RawChild;
 static const struct {
     const char* name;
@@ -540,7 +543,55 @@ enum { kRawForkSweepMicros = 3000 };
 static char rawFile[4096];
 static const char kRawFileText[] = "read in a child of a raw fork";
 
-static pid_t rawFork(int systemCall) { return systemCall ? (pid_t)syscall(SYS_fork) : _Fork(); }
+static int readsRawFile(void) { return readsWhole(rawFile, kRawFileText); }
+
+/* Sanitizer runtimes do not see a fork that runs no fork handler, and leave
+   their own state in the child as the parent's threads had it. The locks of
+   AddressSanitizer's allocator, which the start-up thread holds while it
+   allocates, stay held; so in that build a raw fork waits until the start-up
+   thread has ended. LeakSanitizer looks for the memory of the parent's threads
+   and reports it leaked, and what a step cut off had half built, which the
+   child drops by design: it is off in the children. ThreadSanitizer takes the
+   child's work on the library's state for a race with the start-up thread,
+   which the child does not have: its build makes no raw fork. The optimised
+   build forks from the moment of loading on. */
+static int inRawForkChild = 0;
+#if defined(__SANITIZE_ADDRESS__)
+__attribute__((visibility("default"))) int __lsan_is_turned_off(void) { return inRawForkChild; }
+enum { kRawForks = 1, kRawForkAfterStartup = 1 };
+#elif defined(__SANITIZE_THREAD__)
+enum { kRawForks = 0, kRawForkAfterStartup = 1 };
+#else
+enum { kRawForks = 1, kRawForkAfterStartup = 0 };
+#endif
+
+/* Whether the process runs no thread but the calling one. */
+static int onlyThisThread(void) {
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == NULL) return 0;
+    int threads = 0;
+    for (struct dirent* entry; (entry = readdir(tasks)) != NULL;) threads += entry->d_name[0] != '.';
+    closedir(tasks);
+    return threads == 1;
+}
+
+/* Waits until the library is ready and its start-up thread has ended; whether
+   that came in time. */
+static int startupThreadEnded(void) {
+    if (!readsRawFile()) return 0;
+    for (long waited = 0; waited < kTimeLimitSeconds * 1000000L; waited += 100) {
+        if (onlyThisThread()) return 1;
+        sleepMicros(100);
+    }
+    return 0;
+}
+
+/* Forks as _Fork or the system call; the child is marked as one of a raw fork. */
+static pid_t rawFork(int systemCall) {
+    const pid_t child = systemCall ? (pid_t)syscall(SYS_fork) : _Fork();
+    if (child == 0) inRawForkChild = 1;
+    return child;
+}
 
 /* Waits for pid at most seconds; whether it exited with 0. A child still
    running then is stuck, and is killed. */
@@ -562,8 +613,6 @@ static int endsInTime(pid_t pid, int seconds, const char* what) {
     waitpid(pid, NULL, 0);
     return 0;
 }
-
-static int readsRawFile(void) { return readsWhole(rawFile, kRawFileText); }
 
 /* The threads of a child of a raw fork: each has begun once it counts itself
    in rawBegun, and ends only once rawForked is set (a thread on its way in or
@@ -607,6 +656,7 @@ static int rawForkAfterLoading(int which, long delayMicros) {
     alarm(2 * kTimeLimitSeconds);
     silenceStdout();
     loadHibe(libPath);
+    if (kRawForkAfterStartup && !startupThreadEnded()) return 1;
     sleepMicros(delayMicros);
     pid_t child = rawFork(rawForks[which].systemCall);
     if (child == 0) {
@@ -625,6 +675,7 @@ static int rawForkAfterLoading(int which, long delayMicros) {
    kRawForkSweepMicros; a kind stops at its first failure. */
 static int rawForksAfterLoading(const char* scratch, int count) {
     int failures = 0;
+    if (!kRawForks) return 0;
     joinPath(rawFile, scratch, "raw-fork-file");
     FILE* file = fopen(rawFile, "w");
     if (file == NULL || fputs(kRawFileText, file) < 0 || fclose(file) != 0) return 1;
