@@ -18,10 +18,11 @@ union LoadTimeSlot {
     constexpr LoadTimeSlot() : none() {}
     ~LoadTimeSlot() {}
 
-    // Builds the value; called by the owning start-up step, once per process. A
-    // child whose fork cut that step off runs it again: the value is then built
-    // over what the cut left, which is dropped, never destroyed (it may be half
-    // built).
+    // Builds the value; called by the owning start-up step. A step that a fork
+    // interrupted runs again in the child and calls this again: the new value
+    // replaces the one there, whole or half built, which is dropped without
+    // being destroyed (its memory is not freed), and every reference to value
+    // then names the new one.
     template <typename... Args>
     T& Emplace(Args&&... args) {
         return *std::construct_at(&value, std::forward<Args>(args)...);
