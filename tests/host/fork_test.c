@@ -656,7 +656,10 @@ static int rawForkAfterLoading(int which, long delayMicros) {
     alarm(2 * kTimeLimitSeconds);
     silenceStdout();
     loadHibe(libPath);
-    if (kRawForkAfterStartup && !startupThreadEnded()) return 1;
+    if (kRawForkAfterStartup && !startupThreadEnded()) {
+        fprintf(stderr, "%s: the start-up thread did not end\n", rawForks[which].name);
+        return 1;
+    }
     sleepMicros(delayMicros);
     pid_t child = rawFork(rawForks[which].systemCall);
     if (child == 0) {
