@@ -5,12 +5,14 @@ set -euo pipefail
 
 # python3-venv, -setuptools and -wheel: the consumer test installs the Python
 # package into a virtual environment with no package registry to reach. git:
-# it copies the tree as git sees it.
+# it copies the tree as git sees it. strace: the descriptor test traces every
+# descriptor that the library opens, those it closes again included, which no
+# host can see from inside.
 packages=(
   build-essential cmake pkg-config python3 git
   libssl-dev libgmp-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  valgrind python3-venv python3-setuptools python3-wheel
+  valgrind python3-venv python3-setuptools python3-wheel strace
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #include "bn256/constants.h"
 
-#include <mutex>
+#include <atomic>
 
 #include "bn256/cpu.h"
 #include "bn256/curve.h"
@@ -78,7 +78,17 @@ std::optional<mpz_class> bigFromBase10(std::string_view s) {
 
 namespace {
 
+// Set when build has finished. Not a std::call_once: a fork that runs no fork
+// handler may cut build off, and the child runs it again from its start, which
+// a once-guard left "in progress" would make it wait for for ever. build only
+// constructs into the constants' storage, never destroying what a cut-off run
+// left there.
+constinit std::atomic<bool> built{false};
+
 void build() {
+    // A run again after a cut starts on the MUL path, as the first did.
+    hasBMI2 = false;
+
     // The big integers first: u, Order and P, parsed from their decimal texts.
     uStorage.Emplace(parse("4965661367192848881"));
     orderStorage.Emplace(parse(
@@ -127,8 +137,9 @@ void build() {
 }  // namespace
 
 void init() {
-    static std::once_flag once;
-    std::call_once(once, build);
+    if (built.load(std::memory_order_acquire)) return;
+    build();
+    built.store(true, std::memory_order_release);
 }
 
 }  // namespace bn256

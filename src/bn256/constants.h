@@ -48,7 +48,9 @@ extern const gfP2 twistB;
 std::optional<mpz_class> bigFromBase10(std::string_view s);
 
 // Builds the module-level constants, once, after detectCpuFeatures (it copies the
-// detected BMI2 flag into hasBMI2); the third step of the library's start-up.
+// detected BMI2 flag into hasBMI2); the third step of the library's start-up,
+// which never runs it on two threads at once. A call after one that finished
+// does nothing; a call after one that a fork cut off builds them all again.
 // Besides the values above it builds the generators curveGen (curve.h) and
 // twistGen (twist.h) and the lattice curveLattice (lattice.h), which are
 // declared beside their types so that this header needs none of them.

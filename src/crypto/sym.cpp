@@ -1,7 +1,7 @@
 #include "crypto/sym.h"
 
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 
 #include "common/error.h"
 #include "common/load_time.h"
@@ -21,7 +21,10 @@ constexpr char kUnsupportedAlgorithm[] = "unsupport symmetric algorithm";
 constinit common::LoadTimeSlot<common::Error> aesKeyLengthError;
 constinit common::LoadTimeSlot<common::Error> sm4KeyLengthError;
 
-constinit std::once_flag made;
+// Set when the errors are made. Not a std::call_once: a fork that runs no fork
+// handler may cut makeErrors off, and the child makes them again from the
+// start, which a once-guard left "in progress" would make it wait for for ever.
+constinit std::atomic<bool> made{false};
 
 void makeErrors() {
     aesKeyLengthError.Emplace(kAesKeyLength);
@@ -30,12 +33,17 @@ void makeErrors() {
 
 }  // namespace
 
-void init() { std::call_once(made, makeErrors); }
+void init() {
+    if (made.load(std::memory_order_acquire)) return;
+    makeErrors();
+    made.store(true, std::memory_order_release);
+}
 
 common::Result<std::unique_ptr<crypto::SymmetricKey>> GenerateSymKey(crypto::KeyType keyType,
                                                                      common::Bytes key) {
     // The start-up has made the errors already; this guards callers that run
-    // without it (a unit test of another module) at the cost of one flag check.
+    // without it (a unit test of another module, on one thread) at the cost of
+    // one flag check.
     init();
     // A refused key is wiped before its bytes are released.
     common::WipeOnExit wipeRefused([&] { common::Wipe(key); });

@@ -10,8 +10,9 @@
 
 namespace sym {
 
-// Creates the two key-length errors of the factory; last step of the start-up.
-// Later calls do nothing.
+// Creates the two key-length errors of the factory; last step of the start-up,
+// which never runs it on two threads at once. A call after one that finished
+// does nothing; a call after one that a fork cut off makes them again.
 void init();
 
 // A new key of type keyType holding key (moved in, not copied: the key's Bytes

@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -484,28 +482,5 @@ void StagedFile::Unplace() noexcept {
 }
 
 void StagedFile::Settle() noexcept { dropBackup(); }
-
-// A write to a pipe whose reader has gone fails with EPIPE and raises SIGPIPE,
-// whose default action ends the process: a host whose output goes to a log
-// collector that has exited would die of a status line. So the write is made
-// with SIGPIPE blocked on the calling thread alone (pthread_sigmask; no other
-// thread's mask, and no disposition, is touched), and a SIGPIPE that this write
-// raised is then taken off the thread with a zero-timeout sigtimedwait, before
-// the thread's mask is restored. A SIGPIPE that was already pending before the
-// write cannot be told apart from the write's own: it is left pending for the
-// host, as it was. Client libraries write to their hosts' sockets the same way.
-void WriteStdout(std::string_view text) {
-    sigset_t pipeOnly, saved, pending;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    if (::pthread_sigmask(SIG_BLOCK, &pipeOnly, &saved) != 0) return;
-    const bool pendingBefore = ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    if (!writeAll(STDOUT_FILENO, common::AsBytes(text)) && errno == EPIPE && !pendingBefore) {
-        const struct timespec noWait{};
-        while (::sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {
-        }
-    }
-    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-}
 
 }  // namespace hibe_c

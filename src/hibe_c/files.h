@@ -1,4 +1,4 @@
-// File-system operations of the key files, and standard output.
+// File-system operations of the key files.
 //
 // A key file appears whole or not at all: it is written into a temporary file of
 // its own in the final directory, flushed, and then given its final name in one
@@ -25,8 +25,7 @@
 //   Directory::RemoveStaleTemporaries (and nothing else it finds).
 //
 // The library is a guest in its host's process. Every descriptor it opens is
-// kept off the numbers 0, 1 and 2 (OwnDescriptor), and its writes to standard
-// output raise no signal in the host (WriteStdout).
+// kept off the numbers 0, 1 and 2 (OwnDescriptor).
 #pragma once
 
 #include <sys/types.h>
@@ -212,11 +211,5 @@ private:
     bool exposed_ = false;    // opened on a standard stream's number, then moved
     bool placed_ = false;
 };
-
-// Hands text to file descriptor 1 in one write (continuing only after a partial
-// write), without any buffer of the library's own. A write that fails (no
-// standard output, a pipe without a reader) is dropped, and raises no SIGPIPE in
-// the host (see files.cpp).
-void WriteStdout(std::string_view text);
 
 }  // namespace hibe_c

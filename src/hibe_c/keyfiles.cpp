@@ -23,6 +23,7 @@
 #include "hibe_c/files.h"
 #include "hibe_c/hibe_c.h"
 #include "hibe_c/paths.h"
+#include "hibe_c/stdout_writer.h"
 
 namespace hibe_c {
 namespace {

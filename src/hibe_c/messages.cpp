@@ -8,9 +8,9 @@
 #include "common/wipe.h"
 #include "crypto/crypto.h"
 #include "hibe_amd64/hibe_fast.h"
-#include "hibe_c/files.h"
 #include "hibe_c/hibe_c.h"
 #include "hibe_c/json_map.h"
+#include "hibe_c/stdout_writer.h"
 #include "serialize/easycodec.h"
 
 namespace hibe_c {

@@ -17,6 +17,16 @@
  *   their handlers, registered before loading the library and after it.
  * - And without a fork: a fresh process loads the library and exits at once,
  *   during the start-up.
+ * - Forks that the library does not see (_Fork, and the fork system call
+ *   itself: no fork handler runs), at delays that sweep from at once after
+ *   loading past the end of the start-up: the child exits with exit(), or
+ *   calls ReadKey and then exits, or starts two threads that call ReadKey at
+ *   once while it forks a grandchild the same way, which calls ReadKey too.
+ *   Each ends; the parent waits for it with a time limit and kills it when it
+ *   is stuck (a child waiting inside the library has every signal blocked, so
+ *   an alarm of its own could not end it). The sanitizer runtimes do not see
+ *   such forks (see rawForks): the AddressSanitizer build forks only once the
+ *   start-up thread has ended, and the ThreadSanitizer build not at all.
  *
  * The host's own threads allocate or free memory, and end, only while no fork
  * is under way: the sanitizers' allocators, unlike the C library's, leave a lock
@@ -33,6 +43,7 @@
  *   fork_test path/to/libhibe.so scratch-directory [processes [long-call-MiB]]
  */
 #define _GNU_SOURCE  /* pthread_rwlockattr_setkind_np */
+#include <dirent.h>
 #include <errno.h>
 #include <pthread.h>
 #include <semaphore.h>
@@ -155,6 +166,14 @@ static void* callingThread(void* root) {
     while (!forked) pthread_cond_wait(&forkedCond, &forkedLock);
     pthread_mutex_unlock(&forkedLock);
     return ok ? NULL : (void*)1;
+}
+
+/* Whether ReadKey of path gives exactly text. */
+static int readsWhole(const char* path, const char* text) {
+    ReadKey_return read = hibe.readKey(ref(path));
+    int ok = read.r1 == (int64_t)strlen(text) && memcmp(read.r0, text, strlen(text)) == 0;
+    free(read.r0);
+    return ok;
 }
 
 /* Waits for pid; whether it exited with 0. */
@@ -453,13 +472,7 @@ static char handlerFile[4096];
 static const char kHandlerFileText[] = "read in a fork handler";
 static int readInPrepare, readInParent, readInChild;
 
-static int readsHandlerFile(void) {
-    ReadKey_return read = hibe.readKey(ref(handlerFile));
-    int ok = read.r1 == (int64_t)strlen(kHandlerFileText) &&
-             memcmp(read.r0, kHandlerFileText, strlen(kHandlerFileText)) == 0;
-    free(read.r0);
-    return ok;
-}
+static int readsHandlerFile(void) { return readsWhole(handlerFile, kHandlerFileText); }
 
 static void prepareReads(void) { readInPrepare = readsHandlerFile(); }
 static void parentReads(void) { readInParent = readsHandlerFile(); }
@@ -513,6 +526,176 @@ static int exitRightAfterLoading(const char* dir) {
     exit(0);
 }
 
+/* rawForks: the forks that run no fork handler, what their child does, and the
+   file that the children read with ReadKey. */
+typedef enum { kRawChildExits, kRawChildReads, kRawChildThreads } RawChild;
+static const struct {
+    const char* name;
+    int systemCall;  /* syscall(SYS_fork), else _Fork */
+    RawChild child;
+} rawForks[] = {
+    {"_Fork-exit", 0, kRawChildExits},
+    {"_Fork-ReadKey", 0, kRawChildReads},
+    {"_Fork-threads-and-grandchild", 0, kRawChildThreads},
+    {"SYS_fork-ReadKey", 1, kRawChildReads},
+};
+enum { kRawForkSweepMicros = 3000 };
+static char rawFile[4096];
+static const char kRawFileText[] = "read in a child of a raw fork";
+
+static int readsRawFile(void) { return readsWhole(rawFile, kRawFileText); }
+
+/* Sanitizer runtimes do not see a fork that runs no fork handler, and leave
+   their own state in the child as the parent's threads had it. The locks of
+   AddressSanitizer's allocator, which the start-up thread holds while it
+   allocates, stay held; so in that build a raw fork waits until the start-up
+   thread has ended. LeakSanitizer looks for the memory of the parent's threads
+   and reports it leaked, and what a step cut off had half built, which the
+   child drops by design: it is off in the children. ThreadSanitizer takes the
+   child's work on the library's state for a race with the start-up thread,
+   which the child does not have: its build makes no raw fork. The optimised
+   build forks from the moment of loading on. */
+static int inRawForkChild = 0;
+#if defined(__SANITIZE_ADDRESS__)
+__attribute__((visibility("default"))) int __lsan_is_turned_off(void) { return inRawForkChild; }
+enum { kRawForks = 1, kRawForkAfterStartup = 1 };
+#elif defined(__SANITIZE_THREAD__)
+enum { kRawForks = 0, kRawForkAfterStartup = 1 };
+#else
+enum { kRawForks = 1, kRawForkAfterStartup = 0 };
+#endif
+
+/* Whether the process runs no thread but the calling one. */
+static int onlyThisThread(void) {
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == NULL) return 0;
+    int threads = 0;
+    for (struct dirent* entry; (entry = readdir(tasks)) != NULL;) threads += entry->d_name[0] != '.';
+    closedir(tasks);
+    return threads == 1;
+}
+
+/* Waits until the library is ready and its start-up thread has ended; whether
+   that came in time. */
+static int startupThreadEnded(void) {
+    if (!readsRawFile()) return 0;
+    for (long waited = 0; waited < kTimeLimitSeconds * 1000000L; waited += 100) {
+        if (onlyThisThread()) return 1;
+        sleepMicros(100);
+    }
+    return 0;
+}
+
+/* Forks as _Fork or the system call; the child is marked as one of a raw fork. */
+static pid_t rawFork(int systemCall) {
+    const pid_t child = systemCall ? (pid_t)syscall(SYS_fork) : _Fork();
+    if (child == 0) inRawForkChild = 1;
+    return child;
+}
+
+/* Waits for pid at most seconds; whether it exited with 0. A child still
+   running then is stuck, and is killed. */
+static int endsInTime(pid_t pid, int seconds, const char* what) {
+    for (long waited = 0; waited < seconds * 1000000L; waited += 1000) {
+        int status = 0;
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid) {
+            if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return 1;
+            fprintf(stderr, "%s: %s %d\n", what, WIFEXITED(status) ? "exit status" : "signal",
+                    WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+            return 0;
+        }
+        if (ended < 0 && errno != EINTR) return 0;
+        sleepMicros(1000);
+    }
+    fprintf(stderr, "%s: stuck, killed after %d s\n", what, seconds);
+    kill(pid, SIGKILL);
+    waitpid(pid, NULL, 0);
+    return 0;
+}
+
+/* The threads of a child of a raw fork: each has begun once it counts itself
+   in rawBegun, and ends only once rawForked is set (a thread on its way in or
+   out sets up or frees its memory, which no fork may interrupt). */
+static atomic_int rawBegun = 0, rawForked = 0;
+
+static void* rawReadingThread(void* arg) {
+    (void)arg;
+    atomic_fetch_add(&rawBegun, 1);
+    enterCalls();
+    int ok = readsRawFile();
+    leaveCalls();
+    while (!atomic_load(&rawForked)) sleepMicros(100);
+    return ok ? NULL : (void*)1;
+}
+
+/* A child of a raw fork: two threads call ReadKey at once, while this thread
+   forks a grandchild the same way, which calls ReadKey and exits; 0 when all
+   of it worked. */
+static int threadsAndGrandchild(int systemCall) {
+    pthread_t threads[2];
+    for (int i = 0; i < 2; ++i) {
+        if (pthread_create(&threads[i], NULL, rawReadingThread, NULL) != 0) return 1;
+    }
+    while (atomic_load(&rawBegun) < 2) sleepMicros(10);
+    forkApart();
+    pid_t grandchild = rawFork(systemCall);
+    if (grandchild == 0) exit(!readsRawFile() || !hasHostMask("a grandchild of a raw fork"));
+    forkDone();
+    atomic_store(&rawForked, 1);
+    /* Half the time of its parent, which is then still there to kill it. */
+    int failed = grandchild < 0 ||
+                 !endsInTime(grandchild, kTimeLimitSeconds / 2, "a grandchild of a raw fork");
+    failed |= joinAll(threads, 2, "a child of a raw fork");
+    return failed;
+}
+
+/* A fresh process loads the library, waits delayMicros and forks as
+   rawForks[which] says; the child ends with exit(). */
+static int rawForkAfterLoading(int which, long delayMicros) {
+    alarm(2 * kTimeLimitSeconds);
+    silenceStdout();
+    loadHibe(libPath);
+    if (kRawForkAfterStartup && !startupThreadEnded()) {
+        fprintf(stderr, "%s: the start-up thread did not end\n", rawForks[which].name);
+        return 1;
+    }
+    sleepMicros(delayMicros);
+    pid_t child = rawFork(rawForks[which].systemCall);
+    if (child == 0) {
+        switch (rawForks[which].child) {
+            case kRawChildExits: exit(0);
+            case kRawChildReads: exit(!readsRawFile() || !hasHostMask("a child of a raw fork"));
+            case kRawChildThreads: exit(threadsAndGrandchild(rawForks[which].systemCall));
+        }
+    }
+    char what[128];
+    snprintf(what, sizeof what, "%s after %ld us", rawForks[which].name, delayMicros);
+    return child < 0 || !endsInTime(child, kTimeLimitSeconds, what);
+}
+
+/* Each raw fork, in count fresh processes with delays from 0 to
+   kRawForkSweepMicros; a kind stops at its first failure. */
+static int rawForksAfterLoading(const char* scratch, int count) {
+    int failures = 0;
+    if (!kRawForks) return 0;
+    joinPath(rawFile, scratch, "raw-fork-file");
+    FILE* file = fopen(rawFile, "w");
+    if (file == NULL || fputs(kRawFileText, file) < 0 || fclose(file) != 0) return 1;
+    for (size_t which = 0; which < sizeof rawForks / sizeof rawForks[0]; ++which) {
+        for (int i = 0; i < count; ++i) {
+            const long delay = (long)i * kRawForkSweepMicros / (count > 1 ? count - 1 : 1);
+            pid_t pid = fork();
+            if (pid == 0) exit(rawForkAfterLoading((int)which, delay));
+            if (pid < 0 || !succeeded(pid, rawForks[which].name)) {
+                ++failures;
+                break;
+            }
+        }
+    }
+    return failures;
+}
+
 /* Runs scenario(dir) in a fresh process, which ends with exit as a host does;
    whether it failed. */
 static int inFreshProcess(int (*scenario)(const char*), const char* dir) {
@@ -558,6 +741,8 @@ int main(int argc, char** argv) {
         if (pid == 0) exit(forkSoonAfterLoading(dir, delay));
         if (pid < 0 || !succeeded(pid, dir)) ++failures;
     }
+
+    failures += rawForksAfterLoading(scratch, processes);
 
     failures += inFreshProcess(forkDuringLongCall, joinPath(dir, scratch, "long-call"));
     failures += inFreshProcess(forkInSignalHandler, joinPath(dir, scratch, "signal"));
