@@ -22,10 +22,6 @@ section "When a call fails"). The library gives no reason of its own, except the
 text that a failed EncryptHibeMsg writes to file descriptor 1, past sys.stdout;
 for encryption the module checks the arguments as the library does, and the
 HibeError names the first cause found, in the library's own words.
-
-identity_error(identity) tells whether an identity can receive messages: the
-library writes keys for any identity string, also for those that encryption
-refuses.
 """
 from __future__ import annotations
 
@@ -35,8 +31,8 @@ import os
 import struct
 from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
-__all__ = ["Hibe", "HibeError", "LibraryNotFound", "StringRef", "Result", "identity_error",
-           "list_blob", "ref", "STRING", "BYTES", "MAX_RECEIVERS", "MAX_VALUE_LENGTH"]
+__all__ = ["Hibe", "HibeError", "LibraryNotFound", "StringRef", "Result", "list_blob", "ref",
+           "STRING", "BYTES", "MAX_RECEIVERS", "MAX_VALUE_LENGTH"]
 __version__ = "0.1.0"
 
 # What the arguments may be: a text as str (sent as UTF-8) or bytes; a path as
@@ -229,24 +225,6 @@ def _depth(params: bytes) -> Optional[int]:
     if len(params) < PARAMS_FIXED or len(params) % ELEMENT:
         return None
     return (len(params) - PARAMS_FIXED) // ELEMENT
-
-
-def identity_error(identity: Text, params: Optional[BytesLike] = None) -> Optional[str]:
-    """The text with which EncryptHibeMsg refuses identity as a receiver, or None
-    when it takes it: levels separated by "/", none empty or holding a space,
-    valid UTF-8, not "CT". With params (the bytes of a params file), also an
-    identity deeper than they allow, and params of a length no params have.
-    KeyGenFromMaster checks none of this: it writes keys for identities that no
-    message can reach."""
-    identity = _text(identity, "identity")
-    error = _identity_error(identity)
-    if error is None and params is not None:
-        depth = _depth(_data(params, "params"))
-        if depth is None:
-            return PARAMS_UNDECODABLE
-        if _levels(identity) > depth:
-            return TOO_DEEP
-    return error
 
 
 def _ancestor(ancestor: bytes, identity: bytes) -> bool:

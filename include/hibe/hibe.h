@@ -10,11 +10,21 @@
  * exactly one succeeds, and the others return 1. A fork never waits for calls,
  * and the library works in the child of a fork made at any moment.
  *
- * Stack: a call needs 36 KiB of the calling thread's stack below the caller's
- * frame (52 KiB when the library is built with AddressSanitizer). Before it
- * returns it zeroes the stack that its work used, where keys were held, never
- * below the bottom of the thread's stack where the threads library reports it
- * (threads that it made or was given a stack for, the main thread). Calls are
+ * Stack: a call needs, below the caller's frame, its reach (how deep it writes:
+ * its own work and the zeroing at its end) plus room for a signal frame. The
+ * reach is 24 KiB for HibeSetup, 22 KiB for KeyGenFromMaster, 3 KiB for
+ * ReadKey, 26 KiB for EncryptHibeMsg and 24 KiB for DecryptHibeMsg (built with
+ * AddressSanitizer: 35, 32, 8, 49 and 41 KiB). The signal room is the kernel's
+ * signal frame for this processor's register state (getauxval(AT_MINSIGSTKSZ)),
+ * its 128-byte red zone and 1 KiB for a handler's own frames, rounded up to
+ * 1 KiB and at least 4 KiB: 5 KiB with AVX-512 state, so a call needs 29, 27,
+ * 8, 31 and 29 KiB. Processors with large register state need that much more:
+ * with AMX tile state in use the signal frame is 8 KiB larger (37, 35, 16, 39
+ * and 37 KiB). Before it returns a call zeroes the stack that its work used,
+ * where keys were held, down to its reach and no further; where the threads
+ * library reports the bottom of the thread's stack (threads that it made or was
+ * given a stack for, and the main thread, under its stack size limit as it is
+ * at each call), never closer to that bottom than the signal room. Calls are
  * not async-signal-safe: a signal handler may fork and exec, but not call the
  * library.
  *

@@ -111,12 +111,11 @@ void init() {
     // Each table is built anew by a second run (Emplace over a value a fork
     // left half built drops it without destroying it).
     fillTables();
-    // The start-up runs on a thread of its own, which may still be inside
-    // OpenSSL when the process exits; OpenSSL's clean-up at exit would free
-    // what that thread uses. If this sets OpenSSL up first in the process, its
-    // state is left to the end of the process instead (a host may still call
-    // OPENSSL_cleanup itself); if the host set it up first, the start-up makes
-    // exit wait for it.
+    // If this sets OpenSSL up first in the process, it registers no clean-up
+    // at exit: the host did not ask for one, and a call still running on
+    // another host thread when the process exits would meet freed state. A host
+    // may still call OPENSSL_cleanup itself. If the host set OpenSSL up first,
+    // its own choice stands.
     OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
     FetchAlgorithms();
     initDone.store(true, std::memory_order_release);

@@ -93,9 +93,9 @@ private:
 //
 // A fork waits for no call. The fork handlers keep only the start-up whole:
 // before the library is ready, the prepare handler takes mu, which every step
-// runs under, so that a fork falls between two steps (a fork that runs no
-// handler may fall inside one: see kStartupSteps and ownFrame) (a step may hold OpenSSL's
-// or the C++ runtime's locks, and its values are half built until it ends). It
+// runs under, so that a fork falls between two steps (a step may hold the C++
+// runtime's locks, and its values are half built until it ends; a fork that
+// runs no handler may fall inside one: see kStartupSteps and ownFrame). It
 // also waits while the load-time thread is on its way in or out (setting up or
 // freeing its own memory: the sanitizers' allocators, unlike the C library's,
 // leave a lock held in the child when a thread was inside them at the fork),
